@@ -1,0 +1,40 @@
+#ifndef LIVE_GRAPH_PLOTS_H
+#define LIVE_GRAPH_PLOTS_H
+
+// The drawings of the live graphs. Each one reads the store, adds to it what
+// it takes from the answer (bit swaps, pilot-tone points, the SNR answer) and
+// rebuilds the plot's curves; none of them replots.
+
+#include <QByteArray>
+#include <QtGlobal>
+
+struct LiveGraphData;
+class QLineEdit;
+class QwtLegend;
+class QwtPlot;
+class QwtPlotZoomer;
+class QwtText;
+
+// Pilot-tone index of the last index answer; kept for the whole run.
+extern int pilot_tone_index;
+
+// " " in the small italic axis font.
+QwtText blank_axis_title();
+// Axis titles of the graphs: the small italic font in dark grey.
+QwtText graph_axis_title(const QString &text);
+// Deletes every curve of the plot; the grid stays.
+void remove_all_curves(QwtPlot *plot);
+
+void plot_snr(LiveGraphData &data, bool korra, const QByteArray &header, const QByteArray &payload,
+              QwtPlot *plot, QwtLegend *legend, const QLineEdit *dslMode, quint16 state,
+              bool fromAnswer);
+void plot_state(LiveGraphData &data, QwtPlot *plot, QwtLegend *legend);
+void plot_crcs(LiveGraphData &data, QwtPlot *plot);
+void plot_bit_swaps(LiveGraphData &data, bool korra, const QByteArray &header,
+                    const QByteArray &payload, QwtPlot *plot, bool fromAnswer);
+void plot_net_rates(LiveGraphData &data, QwtPlot *plot);
+void plot_pilot_tone(LiveGraphData &data, bool korra, const QByteArray &header,
+                     const QByteArray &payload, QwtPlot *plot, const QLineEdit *dslMode,
+                     QwtLegend *legend, QwtPlotZoomer *zoomer, quint16 state, bool fromAnswer);
+
+#endif

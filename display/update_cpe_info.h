@@ -1,0 +1,22 @@
+#ifndef UPDATE_CPE_INFO_H
+#define UPDATE_CPE_INFO_H
+
+#include <QByteArray>
+
+class Ui_Vemu;
+
+// DSL family of the information tabs, kept in Vemu::m_dslFamily.
+enum DslFamily : quint16 {
+    DslFamilyUnknown = 0,
+    DslFamilyAdsl = 1,
+    DslFamilyVdsl = 2,
+};
+
+// Information tabs ("Live param 1", "Live param 2", "Configuration"): works
+// out the DSL family from the DSL mode field and the STAT 1 answer, hides the
+// fields that do not apply to it, and shows "Not available" outside showtime.
+void update_cpe_info(const QByteArray &header, const QByteArray &payload, quint16 &dslFamily,
+                     quint16 cpeState, Ui_Vemu *ui, bool korraPlatform, int usRatePath,
+                     int dsRatePath);
+
+#endif

@@ -1,0 +1,138 @@
+#include "answer_framing.h"
+
+namespace {
+
+quint8 byte_at(const QByteArray &bytes, int index)
+{
+    return index < bytes.size() ? static_cast<quint8>(bytes.at(index)) : 0;
+}
+
+} // namespace
+
+int korra_answer_kind(const QByteArray &header)
+{
+    if (header.size() < 4)
+        return kOtherAnswer;
+    const quint8 size = byte_at(header, 2);
+    switch (byte_at(header, 3)) {
+    case 0x10:
+        return kCmvReadAnswer;
+    case 0x30:
+        if (size == 0x00)
+            return kMemory8Answer;
+        if (size == 0x80)
+            return kMemory32Answer;
+        return kMemory16Answer;
+    case 0x50:
+    case 0xB0:
+        return kWriteAck;
+    default:
+        return kOtherAnswer;
+    }
+}
+
+int answer_unit(int kind)
+{
+    switch (kind) {
+    case kMemory32Answer:
+        return 4;
+    case kMemory8Answer:
+        return 1;
+    case kWriteAck:
+        return 0;
+    default:
+        return 2;
+    }
+}
+
+int korra_element_count(const QByteArray &header)
+{
+    if (header.size() <= 10)
+        return 0;
+    return (byte_at(header, 10) << 8) | byte_at(header, 11);
+}
+
+int korra_payload_size(const QByteArray &header)
+{
+    return korra_element_count(header) * answer_unit(korra_answer_kind(header));
+}
+
+bool korra_has_pad_byte(const QByteArray &header)
+{
+    return korra_answer_kind(header) == kMemory8Answer && header.size() >= 12
+           && (byte_at(header, 11) & 1) != 0;
+}
+
+int korra_frame_length(const QByteArray &stream)
+{
+    if (stream.size() < kKorraHeaderSize)
+        return 0;
+    const QByteArray header = stream.left(kKorraHeaderSize);
+    return kKorraHeaderSize + korra_payload_size(header) + (korra_has_pad_byte(header) ? 1 : 0);
+}
+
+int answer_frame_length(const QByteArray &stream, bool korra)
+{
+    if (korra)
+        return korra_frame_length(stream);
+    return stream.size() < kLegacyAnswerSize ? 0 : kLegacyAnswerSize;
+}
+
+bool is_error_header(const QByteArray &header)
+{
+    if (header.size() < 4)
+        return false;
+    return byte_at(header, 1) == 0x80 && (byte_at(header, 2) & 0x0F) == 0
+           && (byte_at(header, 3) & 0xF0) == 0xF0;
+}
+
+bool answer_matches_request(const QByteArray &answer, const QByteArray &request)
+{
+    if (request.isEmpty())
+        return true;
+    if (byte_at(answer, 0) != 0 || byte_at(answer, 1) != 0)
+        return false;
+
+    const quint8 key = static_cast<quint8>(((byte_at(request, 2) & 0x0F) << 4)
+                                           | (byte_at(request, 3) >> 4));
+    const quint8 size = byte_at(answer, 2);
+    const quint8 operation = byte_at(answer, 3);
+    auto same = [&](std::initializer_list<int> positions) {
+        for (int position : positions) {
+            if (byte_at(answer, position) != byte_at(request, position))
+                return false;
+        }
+        return true;
+    };
+
+    switch (key) {
+    case 0x00:
+        return (size >> 4) == 0x4 && operation == 0x10 && same({6, 7, 8, 9, 10, 11});
+    case 0x02:
+        return size == byte_at(request, 2) && operation == 0x30 && same({7, 8, 9, 10, 11});
+    case 0x04:
+        return size == 0x40 && (operation >> 4) == 0x5 && same({6, 8, 9, 10, 11});
+    case 0x0A:
+        return size == byte_at(request, 2) && operation == 0xB0 && same({7, 8, 9, 10, 11});
+    default:
+        return false;
+    }
+}
+
+int legacy_answer_kind(const QByteArray &header)
+{
+    if (header.size() < 2)
+        return kCmvReadAnswer;
+    const int operation = static_cast<qint8>(header.at(1)) >> 4;
+    if (operation == 3) {
+        const quint8 size = byte_at(header, 0);
+        if (size == 0x40)
+            return kMemory8Answer;
+        if (size == 0x80)
+            return kMemory32Answer;
+        return kMemory16Answer;
+    }
+    if (operation == 5)
+        return kWriteAck;
+    return kCmvReadAnswer;
+}

@@ -1,0 +1,20 @@
+#ifndef PLATFORM_H
+#define PLATFORM_H
+
+#include <QString>
+
+// What the tool needs of its host that Qt does not give in the same form.
+
+// Blocks the calling (GUI) thread; no event is handled meanwhile, so answers
+// that arrive during the wait are handled afterwards, in order.
+void platform_sleep_ms(int milliseconds);
+
+// The archiver program: "7z/7za" (or "7z/7za.exe") below the working folder
+// when present, else 7za from the PATH.
+QString archiver_program();
+
+// A result path counts as absolute when it holds a drive colon or is
+// absolute on this host; only relative names go below "Results/".
+bool path_is_absolute(const QString &path);
+
+#endif

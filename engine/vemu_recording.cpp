@@ -1,0 +1,304 @@
+// Result recording: part files, circular mode, archiving.
+
+#include "Vemu.h"
+#include "ui_Vemu.h"
+
+#include "platform.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QProcess>
+#include <QSaveFile>
+
+qint32 Vemu::s_circularToggle = 1;
+
+namespace {
+
+const qint64 kNormalPartBytesPerMb = 1000000;
+const qint64 kCircularPartBytesPerMb = 5000000;
+const int kHalfLimit = 5000000;
+const int kRemoveAttempts = 2000;
+const int kArchiverStartWaitMs = 10000;
+
+const QString kBin = QStringLiteral(".bin");
+
+enum class AppendResult { Written, NotOpened, NotWritten };
+
+// Appends `data` whole or not at all: after a failed or short write the file
+// is cut back to its size before, so that a part never ends in a torn record.
+AppendResult append_whole(const QString &path, const QByteArray &data, qint64 *sizeAfter,
+                          QString *error)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
+        *error = file.errorString();
+        return AppendResult::NotOpened;
+    }
+    const qint64 before = file.size();
+    qint64 done = 0;
+    while (done < data.size()) {
+        const qint64 n = file.write(data.constData() + done, data.size() - done);
+        if (n <= 0)
+            break;
+        done += n;
+    }
+    if (done != data.size()) {
+        *error = file.errorString();
+        file.resize(before);
+        file.close();
+        return AppendResult::NotWritten;
+    }
+    *sizeAfter = file.size();
+    file.close();
+    return AppendResult::Written;
+}
+
+void show_error_box(QWidget *parent, const QString &text)
+{
+    QMessageBox::information(parent, QStringLiteral("Error"), text);
+}
+
+} // namespace
+
+QString Vemu::part_name_with_ending(const QString &part, const QString &ending)
+{
+    if (part.endsWith(kBin))
+        return part.left(part.size() - kBin.size()) + ending;
+    return part + ending;
+}
+
+QString Vemu::next_part_name(const QString &part, int number)
+{
+    const int folderEnd = part.lastIndexOf(QLatin1Char('/'));
+    const int underscore = part.lastIndexOf(QLatin1Char('_'));
+    const QString stem = underscore > folderEnd ? part.left(underscore)
+                                                : part_name_with_ending(part, QString());
+    return stem + QStringLiteral("_part") + QString::number(number) + kBin;
+}
+
+void Vemu::write_result_file()
+{
+    remove_archived_parts();
+    if (ui->m_CliveDebugging->isChecked()) {
+        m_iterationBuffer.clear();
+        return;
+    }
+    if (ui->m_Ccircbuff->isChecked())
+        write_circular_part();
+    else
+        write_normal_part();
+}
+
+void Vemu::write_normal_part()
+{
+    const QString part = ui->m_EoutputFile->text();
+    qint64 size = 0;
+    QString error;
+    switch (append_whole(part, m_iterationBuffer, &size, &error)) {
+    case AppendResult::NotOpened:
+        log_line("red", QStringLiteral("ERROR: Result file cannot be opened ! Data could not be written !"));
+        return;
+    case AppendResult::NotWritten:
+        log_line("red", QStringLiteral("ERROR: Result file could not be written (") + error
+                            + QStringLiteral(") ! The records are kept for the next write."));
+        return;
+    case AppendResult::Written:
+        break;
+    }
+    if (size > ui->m_SoutputFileSize->value() * kNormalPartBytesPerMb)
+        m_partFull = true;
+    m_iterationBuffer.clear();
+}
+
+void Vemu::write_circular_part()
+{
+    if (m_linkDropped)
+        m_partFull = true;
+
+    if (!m_circularArmed || m_showtimeFlag) {
+        // Records that did not reach the file stay in the record buffer for
+        // the next flush, and join the first block only once they are written.
+        qint64 size = 0;
+        QString error;
+        if (append_whole(ui->m_EoutputFile->text(), m_iterationBuffer, &size, &error)
+            != AppendResult::Written) {
+            show_error_box(this, QStringLiteral("Result file cannot be opened."));
+            return;
+        }
+        m_partBuffer.append(m_iterationBuffer);
+        m_iterationBuffer.clear();
+        if (size > ui->m_SoutputFileSize->value() * kCircularPartBytesPerMb)
+            m_partFull = true;
+        return;
+    }
+
+    if (m_circularBufferA.isEmpty() && m_circularBufferB.isEmpty()) {
+        m_circularBufferA = m_iterationBuffer;
+        m_firstBlockInA = true;
+        m_circularArmed = false;
+        write_circular_part();
+        m_circularArmed = true;
+        if (!m_iterationBuffer.isEmpty()) {
+            // The append failed: half A is their only copy, so it must not be
+            // emptied as a duplicate of the first block.
+            m_firstBlockInA = false;
+            m_iterationBuffer.clear();
+        }
+        const QString part = ui->m_EoutputFile->text();
+        const QString renamed = part_name_with_ending(part, QStringLiteral("CircularShowTime.bin"));
+        QFile::rename(part, renamed);
+        ui->m_EoutputFile->setText(renamed);
+        return;
+    }
+
+    if (s_circularToggle == 0) {
+        m_circularBufferB.append(m_iterationBuffer);
+    } else {
+        if (m_firstBlockInA) {
+            m_circularBufferA.clear();
+            m_firstBlockInA = false;
+        }
+        m_circularBufferA.append(m_iterationBuffer);
+    }
+    m_iterationBuffer.clear();
+
+    rewrite_circular_part();
+
+    if (s_circularToggle == 0 && m_circularBufferB.size() > kHalfLimit) {
+        s_circularToggle = 1;
+        m_circularBufferA.clear();
+    } else if (s_circularToggle == 1 && m_circularBufferA.size() > kHalfLimit) {
+        s_circularToggle = 0;
+        m_circularBufferB.clear();
+    }
+}
+
+// The whole part goes to a temporary file that replaces the part only once it
+// is complete, so a crash or a full disk leaves the previous version intact.
+void Vemu::rewrite_circular_part()
+{
+    QSaveFile file(ui->m_EoutputFile->text());
+    if (!file.open(QIODevice::WriteOnly)) {
+        show_error_box(this, QStringLiteral("Result file cannot be opened."));
+        return;
+    }
+    file.write(m_partBuffer);
+    if (!m_circularBufferA.isEmpty())
+        file.write(m_circularBufferA);
+    if (!m_circularBufferB.isEmpty())
+        file.write(m_circularBufferB);
+    if (!file.commit())
+        show_error_box(this, QStringLiteral("Result file could not be written; its previous content is kept."));
+}
+
+void Vemu::close_result_part()
+{
+    if (ui->m_CliveDebugging->isChecked())
+        return;
+    write_result_file();
+    ++m_partNumber;
+
+    QString part = ui->m_EoutputFile->text();
+    if (m_linkDropped) {
+        const QString renamed = part_name_with_ending(part, QStringLiteral("LINKDROP.bin"));
+        QFile::rename(part, renamed);
+        part = renamed;
+        ui->m_EoutputFile->setText(part);
+        m_linkDropped = false;
+        m_circularArmed = false;
+    }
+    // The first block and the halves belong to the part just closed, which
+    // holds them already; carried over they would be written into the next
+    // part a second time.
+    m_circularBufferB.clear();
+    m_circularBufferA.clear();
+    m_partBuffer.clear();
+    m_firstBlockInA = false;
+
+    m_archiveQueue.append(part);
+    start_next_archive();
+
+    ui->m_EoutputFile->setText(next_part_name(part, m_partNumber));
+    m_partFull = false;
+    const int state = m_cpeState % 100;
+    if (state == 7 || state == 8)
+        m_showtimeFlag = true;
+}
+
+void Vemu::start_next_archive()
+{
+    while (m_compressor->state() == QProcess::NotRunning && !m_archiveQueue.isEmpty()) {
+        m_fileToCompress = m_archiveQueue.takeFirst();
+        m_compressor->setStandardOutputFile(QProcess::nullDevice());
+        m_compressor->setStandardErrorFile(QProcess::nullDevice());
+        m_compressor->start(archiver_program(),
+                            {QStringLiteral("a"), part_name_with_ending(m_fileToCompress, QStringLiteral(".7z")),
+                             m_fileToCompress},
+                            QIODevice::ReadWrite);
+        // A start that times out is still under way and reports through
+        // finished(); only a failed start leaves the process not running.
+        if (!m_compressor->waitForStarted(kArchiverStartWaitMs)
+            && m_compressor->state() == QProcess::NotRunning) {
+            log_line("red", QStringLiteral("ERROR: Result part ") + m_fileToCompress
+                                + QStringLiteral(" could not be archived (the archiver ")
+                                + archiver_program()
+                                + QStringLiteral(" cannot be started) ! Its .bin file is kept."));
+        }
+    }
+}
+
+void Vemu::remove_uncompressed_file()
+{
+    const QString part = m_fileToCompress;
+    const QString archive = part_name_with_ending(part, QStringLiteral(".7z"));
+    QString failure;
+    if (m_compressor->exitStatus() != QProcess::NormalExit)
+        failure = QStringLiteral("the archiver crashed");
+    else if (m_compressor->exitCode() != 0)
+        failure = QStringLiteral("the archiver ended with code ") + QString::number(m_compressor->exitCode());
+    else if (QFileInfo(archive).size() <= 0)
+        failure = QStringLiteral("no archive was made");
+
+    if (failure.isEmpty()) {
+        m_archivedParts.append(part);
+        remove_archived_parts();
+    } else {
+        log_line("red", QStringLiteral("ERROR: Result part ") + part + QStringLiteral(" could not be archived (")
+                            + failure + QStringLiteral(") ! Its .bin file is kept."));
+    }
+    start_next_archive();
+}
+
+// A packed part is removed only while a period runs; one whose archiver ended
+// between periods waits here for the next period instead of being forgotten.
+void Vemu::remove_archived_parts()
+{
+    if (!m_periodActive)
+        return;
+    while (!m_archivedParts.isEmpty()) {
+        const QString part = m_archivedParts.takeFirst();
+        if (QFileInfo(part_name_with_ending(part, QStringLiteral(".7z"))).size() <= 0)
+            continue;
+        for (int attempt = 0; attempt < kRemoveAttempts; ++attempt) {
+            if (QFile::remove(part))
+                break;
+        }
+    }
+}
+
+void Vemu::on_m_BoutputFile_clicked()
+{
+    QString name = QFileDialog::getSaveFileName(this, QStringLiteral("Save Output File"), QString(),
+                                                QStringLiteral("Images (*.bin)"));
+    if (name.isEmpty())
+        return;
+    while (name.endsWith(kBin))
+        name.chop(kBin.size());
+    m_outputBase = name;
+    ui->m_EoutputFile->setText(m_outputBase
+                               + QDateTime::currentDateTime().toString(QStringLiteral("_yyyy_MM_dd_hh_mm_ss"))
+                               + QStringLiteral("_part0.bin"));
+}
