@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QtEndian>
 
@@ -60,11 +61,15 @@ void ModalAnswerer::poll()
         box->reject();
         box->close();
     } else if (auto *dialog = qobject_cast<QFileDialog *>(modal)) {
+        if (!dialog->isVisible())
+            return;
         seen << dialog->windowTitle() + QLatin1Char('|') + dialog->nameFilters().join(QLatin1Char(';'));
-        if (fileAnswer.isEmpty()) {
+        auto *edit = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+        if (fileAnswer.isEmpty() || !edit) {
             dialog->reject();
         } else {
-            dialog->selectFile(fileAnswer);
+            // Typed in as a user would; accept() then takes the typed name.
+            edit->setText(fileAnswer);
             QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
         }
     }
