@@ -16,7 +16,10 @@ class message;
 class SymbolMaps;
 
 // Line-state codes 1 to 9 and 15, plain and VDSL (+100).
-constexpr QLatin1String kDefaultRequestStates(",1,2,3,4,5,6,7,8,9,15,101,102,103,104,105,106,107,108,109,115,");
+constexpr char kDefaultRequestStatesText[] =
+    ",1,2,3,4,5,6,7,8,9,15,101,102,103,104,105,106,107,108,109,115,";
+constexpr QLatin1String kDefaultRequestStates(kDefaultRequestStatesText,
+                                              int(sizeof kDefaultRequestStatesText) - 1);
 
 // AFE register mailbox in firmware memory.
 const quint32 kAfeSelectAddress = 0x20C69C;

@@ -6,13 +6,20 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <unistd.h>
 
 static char s_path[64];
 
+static void remove_input_file()
+{
+    unlink(s_path);
+}
+
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
     snprintf(s_path, sizeof s_path, "/tmp/fuzz_elf_%d.out", int(getpid()));
+    atexit(remove_input_file);
     // The reader reports on stdout; libFuzzer reports on stderr.
     if (!freopen("/dev/null", "w", stdout))
         return 0;

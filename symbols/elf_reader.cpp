@@ -184,6 +184,23 @@ int key_compare(const Symbol &a, const Symbol &b)
     return a.length < b.length ? -1 : 1;
 }
 
+int symbol_order(const void *a, const void *b)
+{
+    const Symbol &left = *static_cast<const Symbol *>(a);
+    const Symbol &right = *static_cast<const Symbol *>(b);
+    const int order = key_compare(left, right);
+    if (order != 0)
+        return order;
+    return left.position < right.position ? -1 : left.position > right.position ? 1 : 0;
+}
+
+int number_order(const void *a, const void *b)
+{
+    const quint64 left = *static_cast<const quint64 *>(a);
+    const quint64 right = *static_cast<const quint64 *>(b);
+    return left < right ? -1 : left > right ? 1 : 0;
+}
+
 // The same result as fill_maps_in_order for ASCII names, whose byte order is
 // the keys' order: entries are sorted with their table position as the last
 // criterion, the last of each run wins, and the maps are built in key order,
@@ -192,14 +209,15 @@ int key_compare(const Symbol &a, const Symbol &b)
 void fill_maps_sorted(std::vector<Symbol> &symbols, QMap<QString, quint32> &byName,
                       QMap<quint32, QString> &byValue)
 {
-    std::sort(symbols.begin(), symbols.end(), [](const Symbol &a, const Symbol &b) {
-        const int order = key_compare(a, b);
-        return order != 0 ? order < 0 : a.position < b.position;
-    });
     const size_t count = symbols.size();
+    if (count == 0)
+        return;
+    qsort(symbols.data(), count, sizeof(Symbol), symbol_order);
     std::vector<QString> keys(count);
-    std::vector<std::pair<quint32, quint32>> values(count); // value, position; index by position
-    std::vector<quint32> keyOf(count);                      // table order to index in keys
+    // Value in the high half, table position in the low half: equal values
+    // sort in table order.
+    std::vector<quint64> values(count);
+    std::vector<quint32> runOf(count);
     for (size_t run = 0; run < count;) {
         size_t end = run + 1;
         while (end < count && key_compare(symbols[run], symbols[end]) == 0)
@@ -208,19 +226,24 @@ void fill_maps_sorted(std::vector<Symbol> &symbols, QMap<QString, quint32> &byNa
             + QLatin1Char('_');
         byName.insert(byName.constEnd(), keys[run], symbols[end - 1].value);
         for (size_t i = run; i < end; ++i)
-            keyOf[i] = quint32(run);
+            runOf[i] = quint32(run);
         run = end;
     }
-    for (size_t i = 0; i < count; ++i)
-        values[i] = {symbols[i].value, quint32(i)};
-    std::sort(values.begin(), values.end(), [&symbols](const auto &a, const auto &b) {
-        return a.first != b.first ? a.first < b.first
-                                  : symbols[a.second].position < symbols[b.second].position;
-    });
+    quint32 lastPosition = 0;
     for (size_t i = 0; i < count; ++i) {
-        if (i + 1 < count && values[i + 1].first == values[i].first)
+        values[i] = (quint64(symbols[i].value) << 32) | symbols[i].position;
+        lastPosition = std::max(lastPosition, symbols[i].position);
+    }
+    qsort(values.data(), count, sizeof(quint64), number_order);
+    std::vector<quint32> indexOfPosition(size_t(lastPosition) + 1);
+    for (size_t i = 0; i < count; ++i)
+        indexOfPosition[symbols[i].position] = quint32(i);
+    for (size_t i = 0; i < count; ++i) {
+        const quint32 value = quint32(values[i] >> 32);
+        if (i + 1 < count && quint32(values[i + 1] >> 32) == value)
             continue;
-        byValue.insert(byValue.constEnd(), values[i].first, keys[keyOf[values[i].second]]);
+        const quint32 index = indexOfPosition[quint32(values[i])];
+        byValue.insert(byValue.constEnd(), value, keys[runOf[index]]);
     }
 }
 
@@ -285,21 +308,17 @@ int ElfGetSectionNumber(const char *path, const char *name)
         return -1;
     int found = -1;
     quint64 fileSize = 0;
-    // One open for the whole walk: the table was bounded by the file header.
+    // One open for the whole walk; every read is bounded by the file's size.
     FILE *file = fileHeader.e_shnum ? elf_open(path, &fileSize) : nullptr;
     if (file) {
-        Elf32_Ehdr current;
-        if (read_file_header(file, fileSize, path, &current)
-            && memcmp(&current, &fileHeader, sizeof current) == 0) {
-            for (int i = 0; i < fileHeader.e_shnum; ++i) {
-                Elf32_Shdr section;
-                if (!read_section_header(file, fileSize, fileHeader, i, &section))
-                    break;
-                if (section.sh_name < s_sectionNamesSize
-                    && strcmp(s_sectionNames + section.sh_name, name) == 0) {
-                    found = i;
-                    break;
-                }
+        for (int i = 0; i < fileHeader.e_shnum; ++i) {
+            Elf32_Shdr section;
+            if (!read_section_header(file, fileSize, fileHeader, i, &section))
+                break;
+            if (section.sh_name < s_sectionNamesSize
+                && strcmp(s_sectionNames + section.sh_name, name) == 0) {
+                found = i;
+                break;
             }
         }
         fclose(file);

@@ -49,8 +49,6 @@ public:
     }
 
 private slots:
-    void numbers_data();
-    void numbers();
     void states_data();
     void states();
     void lines_data();
@@ -64,33 +62,6 @@ private:
     SymbolMaps m_symbols;
     ScriptTables m_tables;
 };
-
-void TestScriptParser::numbers_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<bool>("ok");
-    QTest::addColumn<uint>("value");
-    QTest::newRow("octal") << "010" << true << 8u;
-    QTest::newRow("hex") << "0x1F" << true << 31u;
-    QTest::newRow("capital X") << "0X1f" << true << 31u;
-    QTest::newRow("decimal max") << "4294967295" << true << 4294967295u;
-    QTest::newRow("too big") << "4294967296" << false << 0u;
-    QTest::newRow("bad octal") << "08" << false << 0u;
-    QTest::newRow("bare prefix") << "0x" << false << 0u;
-    QTest::newRow("negative") << "-1" << false << 0u;
-    QTest::newRow("name") << "abc" << false << 0u;
-}
-
-void TestScriptParser::numbers()
-{
-    QFETCH(QString, text);
-    QFETCH(bool, ok);
-    QFETCH(uint, value);
-    quint32 number = 12345;
-    QCOMPARE(script_number(text, &number), ok);
-    if (ok)
-        QCOMPARE(number, value);
-}
 
 void TestScriptParser::states_data()
 {
@@ -153,6 +124,9 @@ void TestScriptParser::lines_data()
     QTest::newRow("mrd 4 fields") << "mrd 0x100 2 3" << QStringList{} << QStringList{sp + dark("MRD with invalid number of elements !")};
     QTest::newRow("mrb bad count") << "mrb 0x100 q" << QStringList{} << QStringList{sp + dark("Invalid value in MRB !")};
     QTest::newRow("mr octal") << "mr 010 1" << QStringList{"M 2 8 1 R DEF"} << QStringList{};
+    QTest::newRow("mrb count too big") << "mrb 0 4294967296" << QStringList{} << QStringList{sp + dark("Invalid value in MRB !")};
+    QTest::newRow("mrb count -1") << "mrb 0 -1" << QStringList{} << QStringList{sp + dark("Invalid value in MRB !")};
+    QTest::newRow("mr 0x is a name") << "mr 0x 1" << QStringList{} << QStringList{sp + dark("Unable to find symbol \"0x\"")};
     QTest::newRow("mr 08 is a name") << "mr 08 1" << QStringList{} << QStringList{sp + dark("Unable to find symbol \"08\"")};
     QTest::newRow("mr count 0") << "MR 0x100 0" << QStringList{"M 2 256 0 R DEF"} << QStringList{};
     QTest::newRow("mr last word") << "mr 0x3FFFFE 1" << QStringList{"M 2 4194302 1 R DEF"} << QStringList{};

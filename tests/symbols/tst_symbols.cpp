@@ -112,7 +112,11 @@ private:
 
 QString TestSymbols::build(const QString &name, bool elf64, const QByteArray &extra)
 {
-    const QString first = m_dir.filePath(name + "_a.s"), second = m_dir.filePath(name + "_b.s");
+    // One folder per image, so that the object files' names (kept as FILE
+    // symbols) are the same in every image.
+    if (!QDir(m_dir.path()).mkpath(name))
+        return QString();
+    const QString first = m_dir.filePath(name + "/a.s"), second = m_dir.filePath(name + "/b.s");
     const QList<QPair<QString, QByteArray>> sources = {{first, kFirstSource},
                                                        {second, kSecondSource + extra}};
     for (const auto &source : sources) {
