@@ -28,9 +28,9 @@ const QString kInternalSubPath = QStringLiteral("RT/INTERNAL/");
 
 // The entries of the test description, in the order of the records.
 const char *const kDescriptionKeys[] = {
-    "link_number",     "loop_simulator_model", "main_loop_length", "bt_loop_length",
-    "noise_generator_model", "co_noise",       "cpe_noise",        "test_suite_name",
-    "test_chapter",    "test_name",            "DSLAM",
+    "link_number", "loop_simulator_model", "main_loop_length", "bt_loop_length",
+    "noise_generator_model", "co_noise", "cpe_noise", "test_suite_name",
+    "test_chapter", "test_name", "DSLAM",
 };
 
 QString untimed_line(const char *colour, const QString &text)
@@ -47,8 +47,8 @@ quint16 read_short_number(const QSettings &ini, const QString &key)
 }
 
 // The folder is taken from the raw line rather than from the ini reader,
-// which would treat the backslashes of a Windows path as escapes. Empty when
-// the file has no usable folder line.
+// which applies its escape rules to the backslashes of a Windows path. Empty
+// when the file has no usable folder line.
 QString folder_from_raw_line()
 {
     QFile file(kAutomationFile);
