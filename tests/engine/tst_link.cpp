@@ -72,6 +72,7 @@ private slots:
     void errorTexts();
     void dropAndReconnect();
     void reconnectionGivesUp();
+    void dropDuringTestResumesIt();
     void guiTimerAlternatesAndWaitsInReset();
     void korraStateMappings_data();
     void korraStateMappings();
@@ -123,7 +124,7 @@ void TestLink::detection()
     // The first request is the platform query, exactly.
     QVERIFY(cpe.waitForRequests(1, 2000));
     QCOMPARE(cpe.requests().first().bytes.toHex(),
-             QByteArray("c00040000000000200000001") + QByteArray(40, '0'));
+             QByteArray("c000400000" "0a" "000200000001") + QByteArray(40, '0'));
     QVERIFY(cpe.violations().isEmpty());
 
     w.on_m_Bconnect_clicked();
@@ -322,6 +323,32 @@ void TestLink::dropAndReconnect()
     QVERIFY(!w.m_reconnecting);
     QCOMPARE(int(w.m_reconnectAttempts), 0);
     QCOMPARE(count_lines(log_text(&w), "CPE connected (IP is: "), 2);
+}
+
+void TestLink::dropDuringTestResumesIt()
+{
+    ScopedWorkFolder folder;
+    ModalAnswerer answerer;
+    SimCpe cpe(SimCpe::Korra);
+    QVERIFY(cpe.start(QHostAddress(address(9))));
+    Vemu w;
+    w.ui->m_EinputFile->setText("script.txt");
+    w.m_requests << new CMV(2, 5, 0, 2, ",7,8,9,", false);
+    QVERIFY(connect_and_detect(w, address(9)));
+    w.on_m_Bstart_clicked();
+    QVERIFY(w.m_testRunning);
+    QVERIFY(wait_until([&] { return w.m_iteration >= 2; }, 10000));
+
+    cpe.closeConnection();
+    QVERIFY(wait_until([&] { return !w.m_testRunning && w.m_resumeAfterReconnect; }, 5000));
+    QVERIFY(wait_until([&] { return log_text(&w).contains("Test Stopped"); }, 5000));
+    // The next detection, after the reconnection 5 s later, starts it again.
+    QVERIFY(wait_until([&] { return w.m_testRunning; }, 12000));
+    QVERIFY(!w.m_resumeAfterReconnect);
+    QCOMPARE(count_lines(log_text(&w), "Test Started"), 2);
+    const int before = cpe.requestCount([](const SimRequest &r) { return r.isCmvRead(2, 5); });
+    QVERIFY(cpe.waitForRequests(before + 2, 8000, [](const SimRequest &r) { return r.isCmvRead(2, 5); }));
+    QVERIFY(cpe.violations().isEmpty());
 }
 
 void TestLink::reconnectionGivesUp()
