@@ -2,7 +2,7 @@
 // the replot, with the window shown, for every graph, with empty series and
 // with a day of points (86,400 per series), against the "None" graph.
 //
-//   QT_QPA_PLATFORM=offscreen ./bench_graphs [answers per case]
+//   QT_QPA_PLATFORM=offscreen ./bench_graphs [answers per case] [only this graph index]
 
 #include "LiveGraphData.h"
 #include "Vemu.h"
@@ -55,30 +55,47 @@ QByteArray korra_memory_header(quint32 address, quint8 count)
     return h;
 }
 
-void fill_day(LiveGraphData &d)
+// A day of points. Steady: what a line in showtime gives, values that hold
+// for minutes or hours (counters that step now and then, rates that change
+// at a retrain, a tight pilot-tone cluster). Noisy: every value differs from
+// its neighbours, the worst case for drawing.
+void fill_day(LiveGraphData &d, bool noisy)
 {
     d.reset();
+    quint32 seed = 12345;
+    auto jitter = [&seed]() {
+        seed = seed * 1103515245u + 12345u;
+        return ((seed >> 16) % 1000) / 1000.0 - 0.5;
+    };
     for (int i = 0; i < kDay; ++i) {
         const double t = i;
+        const bool retrain = i % 21600 < 90;
         d.state_times.append(t);
-        d.state_values.append(i % 3600 < 60 ? 2 : 7);
+        d.state_values.append(noisy ? (i % 3600 < 60 ? 2 : 7) + (i % 2) : (retrain ? 2 + i % 5 : 7));
         d.crc_times.append(t);
-        d.crc_lp0.append(i / 50);
-        d.crc_lp1.append(i / 70);
+        d.crc_lp0.append(noisy ? i / 50 + i % 3 : i / 600);
+        d.crc_lp1.append(noisy ? i / 70 + i % 5 : i / 1800);
         d.us_rate_times.append(t);
-        d.us_rates.append(1200 + (i % 97));
+        d.us_rates.append(noisy ? 1200 + (i % 97) : 1200 - 50 * (i / 21600));
         d.ds_rate_times.append(t);
-        d.ds_rates.append(24000 + (i % 311));
+        d.ds_rates.append(noisy ? 24000 + (i % 311) : 24000 - 500 * (i / 21600));
         d.us_swap_times.append(t);
-        d.us_swaps_requested.append(i / 400);
-        d.us_swaps_performed.append(i / 410);
+        d.us_swaps_requested.append(noisy ? i / 400 + i % 4 : i / 300);
+        d.us_swaps_performed.append(noisy ? i / 410 + i % 3 : i / 310);
         d.ds_swap_times.append(t);
-        d.ds_swaps_requested.append(i / 300);
-        d.ds_swaps_performed.append(i / 310);
-        d.showtime_phase.append(20 * qCos(i * 0.01) + (i % 13) * 0.1);
-        d.showtime_quadrature.append(20 * qSin(i * 0.01) + (i % 7) * 0.1);
-        d.training_phase.append(5 * qCos(i * 0.02));
-        d.training_quadrature.append(5 * qSin(i * 0.02));
+        d.ds_swaps_requested.append(noisy ? i / 300 + i % 6 : i / 200);
+        d.ds_swaps_performed.append(noisy ? i / 310 + i % 2 : i / 210);
+        if (noisy) {
+            d.showtime_phase.append(20 * qCos(i * 0.01) + (i % 13) * 0.1);
+            d.showtime_quadrature.append(20 * qSin(i * 0.01) + (i % 7) * 0.1);
+            d.training_phase.append(5 * qCos(i * 0.02));
+            d.training_quadrature.append(5 * qSin(i * 0.02));
+        } else {
+            d.showtime_phase.append(12.3 + jitter());
+            d.showtime_quadrature.append(-4.5 + jitter());
+            d.training_phase.append(3.0 + 2 * jitter());
+            d.training_quadrature.append(1.0 + 2 * jitter());
+        }
     }
 }
 
@@ -96,6 +113,7 @@ int main(int argc, char **argv)
                                                                     : qgetenv("QT_QPA_PLATFORM"));
     QApplication app(argc, argv);
     const int answers = argc > 1 ? QByteArray(argv[1]).toInt() : 200;
+    const int only = argc > 2 ? QByteArray(argv[2]).toInt() : -1;
 
     ScopedWorkFolder folder;
     ModalAnswerer answerer;
@@ -129,14 +147,16 @@ int main(int argc, char **argv)
 
     std::printf("%d answers per case, plot %dx%d\n", answers, window.m_plot->width(),
                 window.m_plot->height());
-    std::printf("%-26s %14s %8s %14s %8s\n", "graph", "empty us/ans", "ratio", "day us/ans",
-                "ratio");
-    double none[2] = {0, 0};
+    std::printf("%-26s %20s %20s %20s\n", "graph", "empty: us/ans ratio",
+                "day steady: us ratio", "day noisy: us ratio");
+    double none[3] = {0, 0, 0};
     for (const Case &c : cases) {
-        double perAnswer[2] = {0, 0};
-        for (int full = 0; full < 2; ++full) {
+        if (only >= 0 && c.index != 0 && c.index != only)
+            continue;
+        double perAnswer[3] = {0, 0, 0};
+        for (int full = 0; full < 3; ++full) {
             if (full)
-                fill_day(*window.m_graphData);
+                fill_day(*window.m_graphData, full == 2);
             else
                 window.m_graphData->reset();
             window.m_graphData->start_clock();
@@ -147,7 +167,10 @@ int main(int argc, char **argv)
                 header = korra_cmv_header(64, 11, 3);
                 payload = snrPayload;
             } else if (c.index == 4) {
-                header = korra_cmv_header(5, 95, 3);
+                // Over a day of points an answer of this second would land at
+                // x = 0 and fold the axis back; another INFO answer draws the
+                // same picture.
+                header = korra_cmv_header(5, full ? 94 : 95, 3);
                 payload = swapPayload;
             } else if (c.index == 6) {
                 header = korra_memory_header(kArrayAddress, 4);
@@ -170,8 +193,9 @@ int main(int argc, char **argv)
             if (c.index == 0)
                 none[full] = perAnswer[full];
         }
-        std::printf("%-26s %14.1f %8.2f %14.1f %8.2f\n", c.name, perAnswer[0],
-                    perAnswer[0] / none[0], perAnswer[1], perAnswer[1] / none[1]);
+        std::printf("%-26s %12.1f %7.2f %12.1f %7.2f %12.1f %7.2f\n", c.name, perAnswer[0],
+                    perAnswer[0] / none[0], perAnswer[1], perAnswer[1] / none[1], perAnswer[2],
+                    perAnswer[2] / none[2]);
         std::fflush(stdout);
     }
     return 0;

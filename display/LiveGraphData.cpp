@@ -183,3 +183,27 @@ QRectF LiveGraphData::series_bounds(const QVector<double> &x, const QVector<doub
     b.maxY = maxY;
     return QRectF(minX, minY, maxX - minX, maxY - minY);
 }
+
+const std::vector<quint8> &LiveGraphData::steady_blocks(const QVector<double> &x,
+                                                        const QVector<double> &y) const
+{
+    const int count = qMin(x.size(), y.size());
+    Blocks &b = m_blocks[&y];
+    const size_t complete = static_cast<size_t>(count / kBlock);
+    if (b.clears != m_clears || b.x != x.constData() || b.y != y.constData()
+        || b.steady.size() > complete)
+        b.steady.clear();
+    const double *px = x.constData();
+    const double *py = y.constData();
+    for (size_t block = b.steady.size(); block < complete; ++block) {
+        const int first = static_cast<int>(block) * kBlock;
+        bool steady = true;
+        for (int i = first + 1; steady && i < first + kBlock; ++i)
+            steady = px[i] == px[i - 1] + 1.0 && py[i] == py[first];
+        b.steady.push_back(steady ? 1 : 0);
+    }
+    b.x = px;
+    b.y = py;
+    b.clears = m_clears;
+    return b.steady;
+}

@@ -7,6 +7,8 @@
 #include <QRectF>
 #include <QVector>
 
+#include <vector>
+
 // Whole seconds of the local time of day, 0 to 86,399.
 double seconds_of_day();
 
@@ -70,6 +72,15 @@ struct LiveGraphData
     // rescanning a day of points at every drawing.
     QRectF series_bounds(const QVector<double> &x, const QVector<double> &y) const;
 
+    // Points per block of steady_blocks.
+    static const int kBlock = 64;
+    // One flag per complete block of kBlock points of (x, y): set when the
+    // block's times run in steps of one second and its values are all equal,
+    // so that a drawing can take the block as one line of pixels. Kept up to
+    // date the same way as series_bounds.
+    const std::vector<quint8> &steady_blocks(const QVector<double> &x,
+                                             const QVector<double> &y) const;
+
 private:
     QElapsedTimer m_clock;
     struct Bounds
@@ -81,6 +92,14 @@ private:
         double minX = 0, maxX = 0, minY = 0, maxY = 0;
     };
     mutable QHash<const QVector<double> *, Bounds> m_bounds;
+    struct Blocks
+    {
+        const double *x = nullptr;
+        const double *y = nullptr;
+        quint64 clears = 0;
+        std::vector<quint8> steady;
+    };
+    mutable QHash<const QVector<double> *, Blocks> m_blocks;
     // Counts the emptyings, so that bounds taken before one are not extended.
     quint64 m_clears = 0;
     // Appends x to times unless it equals the last time there; false when the

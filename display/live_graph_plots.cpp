@@ -3,10 +3,18 @@
 #include "LiveGraphData.h"
 
 #include <QLineEdit>
+#include <QMap>
+#include <QtMath>
+#include <QPainter>
 #include <QPen>
 
+#include <algorithm>
+#include <vector>
+
+#include <qwt_painter.h>
 #include <qwt_plot.h>
 #include <qwt_plot_curve.h>
+#include <qwt_scale_map.h>
 #include <qwt_plot_zoomer.h>
 #include <qwt_series_data.h>
 #include <qwt_symbol.h>
@@ -32,6 +40,9 @@ public:
         return QPointF(m_x.constData()[i], m_y.constData()[i]);
     }
     QRectF boundingRect() const override { return m_store.series_bounds(m_x, m_y); }
+    const std::vector<quint8> &steady_blocks() const { return m_store.steady_blocks(m_x, m_y); }
+    const double *xs() const { return m_x.constData(); }
+    const double *ys() const { return m_y.constData(); }
 
 private:
     const LiveGraphData &m_store;
@@ -79,6 +90,147 @@ private:
     const double m_xDivisor;
 };
 
+// The picture that `draw` paints at one pixel, in an odd-sized image centred
+// on that pixel, with the render hints of the target painter.
+template <typename Draw>
+QImage render_stamp(const QPainter *target, Draw draw)
+{
+    const int half = 16;
+    QImage image(2 * half + 1, 2 * half + 1, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter p(&image);
+    p.setRenderHints(target->renderHints());
+    draw(&p, QPoint(half, half));
+    p.end();
+    return image;
+}
+
+// Pixels that Qt fills for a wide dot at a whole device coordinate, along one
+// axis: [first, last]. Qt strokes a dot as a tiny line with square caps, and
+// where its ends fall exactly between pixel centres the rounding depends on
+// the coordinate itself, so some coordinates get one pixel more. Each
+// coordinate is measured once, at that very coordinate, and remembered.
+class WideDotExtents
+{
+public:
+    // Coordinates this close to the device's origin lose pixels to its edge.
+    static const int kFirstMeasured = 8;
+    // The probes lie this far apart; wider dots would touch each other.
+    static const int kSpacing = 12;
+    static constexpr qreal kWidest = 8.0;
+
+    using Table = QVector<QPair<int, int>>;
+
+    // The extents of every coordinate below `size`.
+    const Table &table(const QPen &pen, bool horizontal, int size)
+    {
+        Table &table = m_tables[qMakePair(pen.widthF(), horizontal)];
+        if (size > table.size())
+            measure(pen, horizontal, qMax(size, 2 * table.size()), &table);
+        return table;
+    }
+
+private:
+    static void measure(const QPen &pen, bool horizontal, int size, Table *table)
+    {
+        const int spacing = kSpacing;
+        const int across = 2 * spacing;
+        table->resize(size);
+        QImage probe(horizontal ? size + spacing : across, horizontal ? across : size + spacing,
+                     QImage::Format_ARGB32_Premultiplied);
+        QPen solid = pen;
+        solid.setColor(Qt::black);
+        for (int pass = 0; pass < spacing; ++pass) {
+            probe.fill(Qt::transparent);
+            QPainter p(&probe);
+            p.setPen(solid);
+            QPolygon dots;
+            for (int c = pass; c < size; c += spacing)
+                dots << (horizontal ? QPoint(c, spacing) : QPoint(spacing, c));
+            QwtPainter::drawPoints(&p, dots);
+            p.end();
+            for (int c = pass; c < size; c += spacing) {
+                int first = c;
+                int last = c;
+                for (int d = c - spacing / 2; d <= c + spacing / 2; ++d) {
+                    const int x = horizontal ? d : spacing;
+                    const int y = horizontal ? spacing : d;
+                    if (probe.valid(x, y) && qAlpha(probe.pixel(x, y)) != 0) {
+                        first = qMin(first, d);
+                        last = qMax(last, d);
+                    }
+                }
+                (*table)[c] = qMakePair(first, last);
+            }
+        }
+    }
+
+    QMap<QPair<qreal, bool>, Table> m_tables;
+};
+
+// Source-over of `stamp`, centred on each pixel, onto `layer` whose top-left
+// is at `origin`; marks the rows it touches.
+void stamp_all(QImage *layer, const QPoint &origin, const QImage &stamp, const QPolygon &pixels,
+               std::vector<quint8> *usedRows)
+{
+    const int half = stamp.width() / 2;
+    // The stamp's painted pixels as runs along its rows: opaque runs of one
+    // colour are filled, the others blended pixel by pixel.
+    struct Run { int dx, dy, length; QRgb colour; bool opaque; };
+    std::vector<Run> runs;
+    int top = 0;
+    int bottom = -1;
+    for (int y = 0; y < stamp.height(); ++y) {
+        const QRgb *line = reinterpret_cast<const QRgb *>(stamp.constScanLine(y));
+        for (int x = 0; x < stamp.width();) {
+            const QRgb colour = line[x];
+            if (qAlpha(colour) == 0) {
+                ++x;
+                continue;
+            }
+            const bool opaque = qAlpha(colour) == 255;
+            int end = x + 1;
+            while (opaque && end < stamp.width() && line[end] == colour)
+                ++end;
+            if (runs.empty())
+                top = y - half;
+            bottom = y - half;
+            runs.push_back({x - half, y - half, end - x, colour, opaque});
+            x = end;
+        }
+    }
+    const int width = layer->width();
+    const int height = layer->height();
+    QRgb *bits = reinterpret_cast<QRgb *>(layer->bits());
+    const int stride = layer->bytesPerLine() / 4;
+    for (const QPoint &p : pixels) {
+        const int cx = p.x() - origin.x();
+        const int cy = p.y() - origin.y();
+        for (int y = qMax(0, cy + top); y <= qMin(height - 1, cy + bottom); ++y)
+            (*usedRows)[static_cast<size_t>(y)] = 1;
+        for (const Run &r : runs) {
+            const int y = cy + r.dy;
+            const int x0 = qMax(0, cx + r.dx);
+            const int x1 = qMin(width, cx + r.dx + r.length);
+            if (y < 0 || y >= height || x0 >= x1)
+                continue;
+            QRgb *line = bits + static_cast<ptrdiff_t>(y) * stride;
+            if (r.opaque) {
+                std::fill(line + x0, line + x1, r.colour);
+                continue;
+            }
+            const int keep = 255 - qAlpha(r.colour);
+            for (int x = x0; x < x1; ++x) {
+                const QRgb d = line[x];
+                line[x] = qRgba(qRed(r.colour) + qRed(d) * keep / 255,
+                                qGreen(r.colour) + qGreen(d) * keep / 255,
+                                qBlue(r.colour) + qBlue(d) * keep / 255,
+                                qAlpha(r.colour) + qAlpha(d) * keep / 255);
+            }
+        }
+    }
+}
+
 QPen solid_pen(Qt::GlobalColor colour, int width)
 {
     return QPen(QBrush(colour), width, Qt::SolidLine, Qt::SquareCap, Qt::BevelJoin);
@@ -89,16 +241,15 @@ QwtSymbol *make_symbol(QwtSymbol::Style style, Qt::GlobalColor colour, int penWi
     return new QwtSymbol(style, QBrush(), solid_pen(colour, penWidth), QSize(size, size));
 }
 
-// A dot curve with one symbol per point. Dense day-long series put many
-// points on one pixel; filtering them leaves the picture unchanged.
+// A dot curve with one symbol per point.
 void attach_time_curve(QwtPlot *plot, const LiveGraphData &data, const QString &title,
                        const QVector<double> &times, const QVector<double> &values,
                        QwtSymbol *symbol)
 {
-    auto *curve = new QwtPlotCurve(title);
+    auto *curve = new DenseDotCurve(title);
     curve->setStyle(QwtPlotCurve::Dots);
-    curve->setSymbol(symbol);
     curve->setPaintAttribute(QwtPlotCurve::FilterPoints, true);
+    curve->setSymbol(symbol);
     curve->setData(new StoreSeries(data, times, values));
     curve->attach(plot);
 }
@@ -107,10 +258,10 @@ void attach_pilot_curve(QwtPlot *plot, const LiveGraphData &data, const QString 
                         Qt::GlobalColor colour, const QVector<double> &phase,
                         const QVector<double> &quadrature)
 {
-    auto *curve = new QwtPlotCurve(title);
+    auto *curve = new DenseDotCurve(title);
     curve->setStyle(QwtPlotCurve::Dots);
-    curve->setPen(solid_pen(colour, 5));
     curve->setPaintAttribute(QwtPlotCurve::FilterPoints, true);
+    curve->setPen(solid_pen(colour, 5));
     curve->setData(new StoreSeries(data, phase, quadrature));
     curve->attach(plot);
 }
@@ -158,7 +309,245 @@ void draw_pilot_points(LiveGraphData &data, QwtPlot *plot, bool titled)
                        data.showtime_phase, data.showtime_quadrature);
 }
 
+// The part of the device a dense curve draws into, with the map of the
+// pixels found so far.
+struct PixelArea
+{
+    int left, top, width, height;
+    quint64 *seen; // one bit per pixel: small enough to stay in the cache
+    QPolygon *pixels;
+
+    void mark(int px, int py) const
+    {
+        const unsigned x = static_cast<unsigned>(px - left);
+        const unsigned y = static_cast<unsigned>(py - top);
+        if (x >= static_cast<unsigned>(width) || y >= static_cast<unsigned>(height))
+            return;
+        const size_t bit = static_cast<size_t>(y) * static_cast<size_t>(width) + x;
+        quint64 &word = seen[bit >> 6];
+        const quint64 mask = quint64(1) << (bit & 63);
+        if (!(word & mask)) {
+            word |= mask;
+            pixels->append(QPoint(px, py));
+        }
+    }
+    bool inside(double fx, double fy) const
+    {
+        return fx > left - 1 && fx < left + width && fy > top - 1 && fy < top + height;
+    }
+    // Rounded as Qwt rounds; what lies far beyond the area is never
+    // converted to int.
+    void take(double fx, double fy) const
+    {
+        if (inside(fx, fy))
+            mark(qRound(fx), qRound(fy));
+    }
+};
+
+// QwtScaleMap::transform of a linear map with its factors held in registers;
+// `exact` only when it gives the very same doubles as the map itself.
+struct LinearMap
+{
+    double p1 = 0, s1 = 0, cnv = 1;
+    bool exact = false;
+
+    explicit LinearMap(const QwtScaleMap &map)
+    {
+        if (map.transformation() || map.s1() == map.s2())
+            return;
+        p1 = map.p1();
+        s1 = map.s1();
+        cnv = (map.p2() - map.p1()) / (map.s2() - map.s1());
+        exact = true;
+        for (double s : {map.s1(), map.s2(), 0.5 * (map.s1() + map.s2()), 1.0, 0.0, 12345.678})
+            exact = exact && transform(s) == map.transform(s);
+    }
+    double transform(double s) const { return p1 + (s - s1) * cnv; }
+};
+
+template <typename Map>
+void collect_pixels(const Map &xMap, const Map &yMap, const double *xs, const double *ys, int from,
+                    int to, const std::vector<quint8> *steady, const PixelArea &area)
+{
+    const int block = LiveGraphData::kBlock;
+    for (int i = from; i <= to;) {
+        if (steady && i % block == 0 && i + block - 1 <= to
+            && (*steady)[static_cast<size_t>(i / block)]) {
+            const double fy = yMap.transform(ys[i]);
+            const double fx1 = xMap.transform(xs[i]);
+            const double fx2 = xMap.transform(xs[i + block - 1]);
+            if (area.inside(fx1, fy) && area.inside(fx2, fy)) {
+                const int py = qRound(fy);
+                const int last = qMax(qRound(fx1), qRound(fx2));
+                for (int px = qMin(qRound(fx1), qRound(fx2)); px <= last; ++px)
+                    area.mark(px, py);
+                i += block;
+                continue;
+            }
+        }
+        // Up to the next block boundary point by point.
+        const int end = steady ? qMin(to, (i / block + 1) * block - 1) : to;
+        for (; i <= end; ++i)
+            area.take(xMap.transform(xs[i]), yMap.transform(ys[i]));
+    }
+}
+
 } // namespace
+
+DenseDotCurve::DenseDotCurve(const QString &title)
+    : QwtPlotCurve(title)
+{
+}
+
+void DenseDotCurve::drawSeries(QPainter *painter, const QwtScaleMap &xMap, const QwtScaleMap &yMap,
+                               const QRectF &canvasRect, int from, int to) const
+{
+    const int count = static_cast<int>(dataSize());
+    if (to < 0)
+        to = count - 1;
+    // A wide dot's pixels depend on where it lies on the device; they are
+    // known for whole-pixel shifts of solid, aliased, not too wide pens.
+    const bool wideDots = pen().widthF() > 1.0;
+    const QTransform device = painter ? painter->deviceTransform() : QTransform();
+    const bool wholeShift = device.type() <= QTransform::TxTranslate
+                            && device.dx() == qRound(device.dx()) && device.dy() == qRound(device.dy());
+    const bool wideKnown = wholeShift && pen().brush().isOpaque() && pen().style() == Qt::SolidLine
+                           && pen().widthF() <= WideDotExtents::kWidest && painter
+                           && !painter->testRenderHint(QPainter::Antialiasing);
+    if (!painter || style() != QwtPlotCurve::Dots || to - from + 1 < kDenseFrom || from < 0
+        || to >= count || !QwtPainter::roundingAlignment(painter) || (wideDots && !wideKnown)) {
+        QwtPlotCurve::drawSeries(painter, xMap, yMap, canvasRect, from, to);
+        return;
+    }
+
+    // Wide dots and symbols of points just beyond the canvas reach into it.
+    int reach = qCeil(pen().widthF()) + 1;
+    if (symbol())
+        reach = qMax(reach, qMax(symbol()->boundingRect().width(), symbol()->boundingRect().height()) + 1);
+    const QRect area = canvasRect.toAlignedRect().adjusted(-reach, -reach, reach, reach);
+    if (area.width() <= 0 || area.height() <= 0)
+        return;
+    const int left = area.left();
+    const int top = area.top();
+    const int width = area.width();
+    const int height = area.height();
+    // One map for all curves (GUI thread only); the marks of a drawing are
+    // taken back one by one after it, so the map is cleared only when it grows.
+    static std::vector<quint64> seen_map;
+    const size_t words = (static_cast<size_t>(width) * height + 63) / 64;
+    if (seen_map.size() < words)
+        seen_map.assign(words, 0);
+
+    QPolygon pixels;
+    const PixelArea pixelArea{left, top, width, height, seen_map.data(), &pixels};
+    const auto *store = dynamic_cast<const StoreSeries *>(data());
+    if (store) {
+        const LinearMap linearX(xMap);
+        const LinearMap linearY(yMap);
+        const std::vector<quint8> *steady = nullptr;
+        // With a second at most a pixel wide, a block of consecutive seconds
+        // at one value covers every column between its ends on one row.
+        if (qAbs(xMap.transform(1.0) - xMap.transform(0.0)) <= 1.0 && !xMap.transformation())
+            steady = &store->steady_blocks();
+        if (linearX.exact && linearY.exact)
+            collect_pixels(linearX, linearY, store->xs(), store->ys(), from, to, steady, pixelArea);
+        else
+            collect_pixels(xMap, yMap, store->xs(), store->ys(), from, to, steady, pixelArea);
+    } else {
+        for (int i = from; i <= to; ++i) {
+            const QPointF sample = this->sample(i);
+            pixelArea.take(xMap.transform(sample.x()), yMap.transform(sample.y()));
+        }
+    }
+
+    for (const QPoint &p : qAsConst(pixels))
+        seen_map[(static_cast<size_t>(p.y() - top) * width + (p.x() - left)) >> 6] = 0;
+    if (pixels.isEmpty())
+        return;
+
+    // Every symbol is the same small picture at another pixel, and so is a
+    // thin dot: each is rendered once the way Qwt renders it, and the copies
+    // are composed in one layer that is painted at once. A wide dot's pixels
+    // come from the measured extents.
+    const int shiftX = qRound(device.dx());
+    const int shiftY = qRound(device.dy());
+    QImage dot;
+    if (!wideDots)
+        dot = render_stamp(painter, [this](QPainter *p, const QPoint &at) {
+            p->setPen(pen());
+            QwtPainter::drawPoints(p, QPolygon() << at);
+        });
+    QImage mark;
+    if (symbol() && symbol()->style() != QwtSymbol::NoSymbol)
+        mark = render_stamp(painter, [this](QPainter *p, const QPoint &at) {
+            symbol()->drawSymbols(p, QPolygonF() << QPointF(at));
+        });
+
+    // Near the device's origin Qt paints the wide dots itself.
+    QPolygon wide;
+    if (wideDots) {
+        QPolygon edgeDots;
+        for (const QPoint &p : qAsConst(pixels)) {
+            if (p.x() + shiftX < WideDotExtents::kFirstMeasured
+                || p.y() + shiftY < WideDotExtents::kFirstMeasured)
+                edgeDots << p;
+            else
+                wide << p;
+        }
+        painter->save();
+        painter->setPen(pen());
+        QwtPainter::drawPoints(painter, edgeDots);
+        painter->restore();
+    }
+
+    QRect bounds;
+    for (const QPoint &p : qAsConst(pixels))
+        bounds |= QRect(p, QSize(1, 1));
+    const int stampReach = qMax(qMax(dot.width(), mark.width()) / 2, qCeil(pen().widthF())) + 1;
+    bounds.adjust(-stampReach, -stampReach, stampReach, stampReach);
+    QImage layer(bounds.size(), QImage::Format_ARGB32_Premultiplied);
+    layer.fill(Qt::transparent);
+    std::vector<quint8> usedRows(static_cast<size_t>(bounds.height()), 0);
+    if (wideDots) {
+        static WideDotExtents extents;
+        const QRgb colour = pen().color().rgba();
+        const WideDotExtents::Table &columns =
+            extents.table(pen(), true, bounds.right() + shiftX + 1);
+        const WideDotExtents::Table &rows = extents.table(pen(), false, bounds.bottom() + shiftY + 1);
+        QRgb *bits = reinterpret_cast<QRgb *>(layer.bits());
+        const int stride = layer.bytesPerLine() / 4;
+        for (const QPoint &p : qAsConst(wide)) {
+            const QPair<int, int> &xs = columns.at(p.x() + shiftX);
+            const QPair<int, int> &ys = rows.at(p.y() + shiftY);
+            const int x0 = qMax(0, xs.first - shiftX - bounds.left());
+            const int x1 = qMin(bounds.width() - 1, xs.second - shiftX - bounds.left());
+            const int y0 = qMax(0, ys.first - shiftY - bounds.top());
+            const int y1 = qMin(bounds.height() - 1, ys.second - shiftY - bounds.top());
+            for (int y = y0; y <= y1; ++y) {
+                QRgb *line = bits + static_cast<ptrdiff_t>(y) * stride;
+                std::fill(line + x0, line + x1 + 1, colour);
+                usedRows[static_cast<size_t>(y)] = 1;
+            }
+        }
+    } else {
+        stamp_all(&layer, bounds.topLeft(), dot, pixels, &usedRows);
+    }
+    if (!mark.isNull())
+        stamp_all(&layer, bounds.topLeft(), mark, pixels, &usedRows);
+    // Curves of a few values are a few thin bands: only those are painted.
+    for (int y = 0; y < bounds.height();) {
+        if (!usedRows[y]) {
+            ++y;
+            continue;
+        }
+        int end = y;
+        while (end < bounds.height() && usedRows[end])
+            ++end;
+        painter->drawImage(QPoint(bounds.left(), bounds.top() + y), layer,
+                           QRect(0, y, bounds.width(), end - y));
+        y = end;
+    }
+}
 
 QwtText blank_axis_title()
 {

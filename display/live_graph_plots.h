@@ -8,12 +8,30 @@
 #include <QByteArray>
 #include <QtGlobal>
 
+#include <qwt_plot_curve.h>
+
 struct LiveGraphData;
 class QLineEdit;
 class QwtLegend;
 class QwtPlot;
 class QwtPlotZoomer;
 class QwtText;
+
+// A dot curve of a day of points puts dozens of points on every pixel. On a
+// raster device Qwt rounds every point to its pixel, so the picture is made of
+// the dots and symbols of the distinct pixels alone: this curve finds them in
+// one tight pass over the series and paints each once, where Qwt would map
+// and paint every point.
+class DenseDotCurve : public QwtPlotCurve
+{
+public:
+    explicit DenseDotCurve(const QString &title = QString());
+    void drawSeries(QPainter *painter, const QwtScaleMap &xMap, const QwtScaleMap &yMap,
+                    const QRectF &canvasRect, int from, int to) const override;
+
+    // Below this many points Qwt's own path is as quick.
+    static const int kDenseFrom = 2000;
+};
 
 // Pilot-tone index of the last index answer; kept for the whole run.
 extern int pilot_tone_index;
