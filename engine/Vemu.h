@@ -227,6 +227,9 @@ public:
     // when they came together with an answer handled before.
     qint64 m_answerArrivalMs = -1;
     QTimer *m_fragmentTimer = nullptr;
+    // Bytes of an answer given up on as a fragment that are still to come;
+    // they are dropped when they do.
+    int m_owedAnswerBytes = 0;
     bool m_receiving = false;
     bool m_receivePassQueued = false;
     // Between Start and the opening of the first period.
@@ -238,7 +241,8 @@ public:
     void queue_receive_pass();
     void discard_link_input();
     QByteArray take_answer_bytes(int count);
-    void record_completed_request(int kind, const QByteArray &header, bool korra);
+    void record_completed_request(int kind, const QByteArray &header, bool answerHadPayload);
+    void answer_outside_period();
     void append_reset_time_stamp();
     void start_next_period();
     void write_request_packet(const QByteArray &packet);

@@ -68,6 +68,9 @@ int korra_frame_length(const QByteArray &stream)
     if (stream.size() < kKorraHeaderSize)
         return 0;
     const QByteArray header = stream.left(kKorraHeaderSize);
+    // An ERROR answer repeats the request's count but carries no data.
+    if (is_error_header(header))
+        return kKorraHeaderSize;
     return kKorraHeaderSize + korra_payload_size(header) + (korra_has_pad_byte(header) ? 1 : 0);
 }
 
@@ -75,7 +78,7 @@ int answer_frame_length(const QByteArray &stream, bool korra)
 {
     if (korra)
         return korra_frame_length(stream);
-    return stream.size() < kLegacyAnswerSize ? 0 : kLegacyAnswerSize;
+    return stream.isEmpty() ? 0 : kLegacyAnswerSize;
 }
 
 bool is_error_header(const QByteArray &header)

@@ -40,8 +40,9 @@ int korra_payload_size(const QByteArray &header);
 // An 8-bit read of an odd count carries one more byte to fill its last word.
 bool korra_has_pad_byte(const QByteArray &header);
 
-// Length of the whole answer that begins `stream`, or 0 while its header is
-// not complete.
+// Length of the whole answer that begins `stream` (possibly more than the
+// stream holds yet), or 0 while that cannot be told: an empty stream, or a
+// Korra header not yet complete. A Korra ERROR answer is its header alone.
 int korra_frame_length(const QByteArray &stream);
 int answer_frame_length(const QByteArray &stream, bool korra);
 
