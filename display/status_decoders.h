@@ -64,8 +64,8 @@ enum CmvGroupCode : quint8 {
 bool is_showtime(quint16 cpeState);
 
 // ---- status panel rules ----------------------------------------------
-// Older firmware reports the net rates in units of 4 kbps; the second field
-// of the version text tells which firmware it is.
+// Firmware up to x.5 reports its net rates divided by 4; the second field of
+// the version text tells which firmware the CPE runs.
 bool firmware_multiplies_rates(const QString &firmwareText);
 
 struct NetRate

@@ -31,18 +31,6 @@ quint16 family_of(const QByteArray &header, const QByteArray &payload, quint16 c
     return current;
 }
 
-QList<QLineEdit *> info_fields(Ui_Vemu *ui)
-{
-    return {ui->m_CRC_US, ui->m_CRC_DS, ui->m_FEC_US, ui->m_FEC_DS, ui->m_CRC_DS_INTL,
-            ui->m_FEC_DS_INTL, ui->m_SES_DS, ui->m_ES_DS, ui->m_SNRM_US, ui->m_SNRM_DS,
-            ui->m_INP_US, ui->m_INP_DS, ui->m_MaxDelay_US, ui->m_MaxDelay_DS,
-            ui->m_BSWAPS_US, ui->m_BSWAPS_DS, ui->m_SRA_US, ui->m_SRA_DS, ui->m_SATN_US,
-            ui->m_SATN_DS, ui->m_LATN_US, ui->m_LATN_DS, ui->m_ATTNDR_US, ui->m_ATTNDR_DS,
-            ui->m_ReTx_onoff, ui->m_vect_onoff_friendly, ui->m_Bonding_onoff, ui->m_US0_yesno,
-            ui->m_Profil, ui->m_KL0, ui->m_AELEM, ui->m_nb_DS_Band, ui->m_nb_US_Band,
-            ui->m_a_BAND, ui->m_b_BAND};
-}
-
 // Vectoring, profiles, US0, the band plan and upstream power back-off exist
 // on VDSL lines only.
 QList<QLineEdit *> vdsl_only_fields(Ui_Vemu *ui)
@@ -59,6 +47,18 @@ void show_not_available(QLineEdit *field)
 
 } // namespace
 
+QList<QLineEdit *> info_tab_fields(Ui_Vemu *ui)
+{
+    return {ui->m_CRC_US, ui->m_CRC_DS, ui->m_FEC_US, ui->m_FEC_DS, ui->m_CRC_DS_INTL,
+            ui->m_FEC_DS_INTL, ui->m_SES_DS, ui->m_ES_DS, ui->m_SNRM_US, ui->m_SNRM_DS,
+            ui->m_INP_US, ui->m_INP_DS, ui->m_MaxDelay_US, ui->m_MaxDelay_DS,
+            ui->m_BSWAPS_US, ui->m_BSWAPS_DS, ui->m_SRA_US, ui->m_SRA_DS, ui->m_SATN_US,
+            ui->m_SATN_DS, ui->m_LATN_US, ui->m_LATN_DS, ui->m_ATTNDR_US, ui->m_ATTNDR_DS,
+            ui->m_ReTx_onoff, ui->m_vect_onoff_friendly, ui->m_Bonding_onoff, ui->m_US0_yesno,
+            ui->m_Profil, ui->m_KL0, ui->m_AELEM, ui->m_nb_DS_Band, ui->m_nb_US_Band,
+            ui->m_a_BAND, ui->m_b_BAND};
+}
+
 void update_cpe_info(const QByteArray &header, const QByteArray &payload, quint16 &dslFamily,
                      quint16 cpeState, Ui_Vemu *ui, bool korraPlatform, int usRatePath,
                      int dsRatePath)
@@ -73,7 +73,7 @@ void update_cpe_info(const QByteArray &header, const QByteArray &payload, quint1
     ui->UBPO->setVisible(korraPlatform && !adsl);
 
     if (!is_showtime(cpeState)) {
-        for (QLineEdit *field : info_fields(ui))
+        for (QLineEdit *field : info_tab_fields(ui))
             show_not_available(field);
     }
 }

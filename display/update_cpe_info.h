@@ -3,6 +3,9 @@
 
 #include <QByteArray>
 
+#include <QList>
+
+class QLineEdit;
 class Ui_Vemu;
 
 // DSL family of the information tabs, kept in Vemu::m_dslFamily.
@@ -11,6 +14,9 @@ enum DslFamily : quint16 {
     DslFamilyAdsl = 1,
     DslFamilyVdsl = 2,
 };
+
+// The 35 value fields of the information tabs, page by page.
+QList<QLineEdit *> info_tab_fields(Ui_Vemu *ui);
 
 // Information tabs ("Live param 1", "Live param 2", "Configuration"): works
 // out the DSL family from the DSL mode field and the STAT 1 answer, hides the

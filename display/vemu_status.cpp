@@ -32,18 +32,6 @@ void show_value(QLineEdit *field, const char *caption, quint32 value)
     show_value(field, QLatin1String(caption) + QString::number(value));
 }
 
-QList<QLineEdit *> info_tab_fields(Ui_Vemu *ui)
-{
-    return {ui->m_CRC_US, ui->m_CRC_DS, ui->m_FEC_US, ui->m_FEC_DS, ui->m_CRC_DS_INTL,
-            ui->m_FEC_DS_INTL, ui->m_SES_DS, ui->m_ES_DS, ui->m_SNRM_US, ui->m_SNRM_DS,
-            ui->m_INP_US, ui->m_INP_DS, ui->m_MaxDelay_US, ui->m_MaxDelay_DS,
-            ui->m_BSWAPS_US, ui->m_BSWAPS_DS, ui->m_SRA_US, ui->m_SRA_DS, ui->m_SATN_US,
-            ui->m_SATN_DS, ui->m_LATN_US, ui->m_LATN_DS, ui->m_ATTNDR_US, ui->m_ATTNDR_DS,
-            ui->m_ReTx_onoff, ui->m_vect_onoff_friendly, ui->m_Bonding_onoff, ui->m_US0_yesno,
-            ui->m_Profil, ui->m_KL0, ui->m_AELEM, ui->m_nb_DS_Band, ui->m_nb_US_Band,
-            ui->m_a_BAND, ui->m_b_BAND};
-}
-
 // In the order in which an outage turns them to "Not available".
 QList<QLineEdit *> retransmission_fields(Ui_Vemu *ui)
 {

@@ -12,6 +12,7 @@
 //   vemu_settings.cpp    Vemu.ini
 //   vemu_automation.cpp  the automation file and unattended runs
 //   vemu_script.cpp      the request script and the symbol-file choice
+//   vemu_firmware.cpp    firmware, DSL mode and T1.413 displays (display/)
 //   vemu_status.cpp      status panel, info and retransmission tabs (display/)
 //   vemu_graphs.cpp      live graphs (display/)
 
