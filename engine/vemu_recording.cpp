@@ -123,9 +123,14 @@ void Vemu::write_circular_part()
         // the next flush, and join the first block only once they are written.
         qint64 size = 0;
         QString error;
-        if (append_whole(ui->m_EoutputFile->text(), m_iterationBuffer, &size, &error)
-            != AppendResult::Written) {
+        const AppendResult result = append_whole(ui->m_EoutputFile->text(), m_iterationBuffer, &size, &error);
+        if (result == AppendResult::NotOpened) {
             show_error_box(this, QStringLiteral("Result file cannot be opened."));
+            return;
+        }
+        if (result == AppendResult::NotWritten) {
+            show_error_box(this, QStringLiteral("Result file could not be written (") + error
+                                     + QStringLiteral("); the records are kept for the next write."));
             return;
         }
         m_partBuffer.append(m_iterationBuffer);
@@ -147,10 +152,16 @@ void Vemu::write_circular_part()
             m_firstBlockInA = false;
             m_iterationBuffer.clear();
         }
+        // An arming flush that found the buffer empty leaves both halves
+        // empty, so the same part is armed again at its next flush; it keeps
+        // the one ending.
         const QString part = ui->m_EoutputFile->text();
-        const QString renamed = part_name_with_ending(part, QStringLiteral("CircularShowTime.bin"));
-        QFile::rename(part, renamed);
-        ui->m_EoutputFile->setText(renamed);
+        const QString ending = QStringLiteral("CircularShowTime.bin");
+        if (!part.endsWith(ending)) {
+            const QString renamed = part_name_with_ending(part, ending);
+            QFile::rename(part, renamed);
+            ui->m_EoutputFile->setText(renamed);
+        }
         return;
     }
 
@@ -180,18 +191,27 @@ void Vemu::write_circular_part()
 // is complete, so a crash or a full disk leaves the previous version intact.
 void Vemu::rewrite_circular_part()
 {
+    // Unbuffered, so that a failed write is seen here and not lost in the
+    // flush that commit() makes.
     QSaveFile file(ui->m_EoutputFile->text());
-    if (!file.open(QIODevice::WriteOnly)) {
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
         show_error_box(this, QStringLiteral("Result file cannot be opened."));
         return;
     }
-    file.write(m_partBuffer);
-    if (!m_circularBufferA.isEmpty())
-        file.write(m_circularBufferA);
-    if (!m_circularBufferB.isEmpty())
-        file.write(m_circularBufferB);
+    bool written = file.write(m_partBuffer) == m_partBuffer.size();
+    if (written && !m_circularBufferA.isEmpty())
+        written = file.write(m_circularBufferA) == m_circularBufferA.size();
+    if (written && !m_circularBufferB.isEmpty())
+        written = file.write(m_circularBufferB) == m_circularBufferB.size();
+    QString error;
+    if (!written) {
+        error = file.errorString();
+        file.cancelWriting();
+    }
     if (!file.commit())
-        show_error_box(this, QStringLiteral("Result file could not be written; its previous content is kept."));
+        show_error_box(this, QStringLiteral("Result file could not be written (")
+                                 + (error.isEmpty() ? file.errorString() : error)
+                                 + QStringLiteral("); its previous content is kept."));
 }
 
 void Vemu::close_result_part()
