@@ -12,6 +12,7 @@
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QVector>
 
 class Vemu;
 
@@ -71,6 +72,15 @@ struct ResultRecord
 // bytes left, so hostile input cannot make it allocate more than it holds.
 bool read_result_records(const QByteArray &stream, QList<ResultRecord> *records,
                          QString *error = nullptr);
+
+// Big-endian 16-bit words, as on the wire.
+inline QByteArray be_words(const QVector<quint16> &words)
+{
+    QByteArray bytes;
+    for (quint16 word : words)
+        bytes.append(char(word >> 8)).append(char(word & 0xFF));
+    return bytes;
+}
 
 // Plain text of the window's log.
 QString log_text(Vemu *window);

@@ -14,15 +14,27 @@
 #include "test_support.h"
 
 #include <QFile>
+#include <QMap>
 #include <QScopedPointer>
 #include <QtTest>
 
-inline QByteArray be_words(const QVector<quint16> &words)
+// One record as text: "t" for a time stamp, "c<group>.<address>:<data>" for a
+// CMV, "afe<register>:<data>", or "m<kind>@<address>:<data>" for memory.
+inline QString describe(const ResultRecord &r)
 {
-    QByteArray bytes;
-    for (quint16 word : words)
-        bytes.append(char(word >> 8)).append(char(word & 0xFF));
-    return bytes;
+    const QString data = QString(r.data.toHex());
+    switch (r.kind) {
+    case 7:
+        return r.entries.size() == 1 && r.entries[0].endsWith(QLatin1String(",timestamp"))
+            ? QStringLiteral("t")
+            : QStringLiteral("t:") + r.entries.join(QLatin1Char('|'));
+    case 0:
+        return QStringLiteral("c%1.%2:%3").arg(r.group).arg(r.address8).arg(data);
+    case 8:
+        return QStringLiteral("afe%1:%2").arg(r.reg, 0, 16).arg(data);
+    default:
+        return QStringLiteral("m%1@%2:%3").arg(r.kind).arg(quint32(r.address), 0, 16).arg(data);
+    }
 }
 
 struct PollingRig
@@ -97,6 +109,36 @@ struct PollingRig
         if (!read_result_records(file.readAll(), &list, error) && error && error->isEmpty())
             *error = QStringLiteral("unreadable");
         return list;
+    }
+
+    // The records of the part file, described, by period; key -1 holds a
+    // read error.
+    QMap<int, QStringList> periods()
+    {
+        QString error;
+        const QList<ResultRecord> list = records(&error);
+        QMap<int, QStringList> byPeriod;
+        if (!error.isEmpty())
+            byPeriod[-1] << error;
+        else
+            for (const ResultRecord &r : list)
+                byPeriod[r.period] << describe(r);
+        return byPeriod;
+    }
+
+    // The number of periods if they are 0, 1, 2, ... each holding exactly
+    // `period`, else -1.
+    int wholePeriods(const QStringList &period)
+    {
+        const QMap<int, QStringList> byPeriod = periods();
+        int n = 0;
+        for (auto it = byPeriod.cbegin(); it != byPeriod.cend(); ++it, ++n) {
+            if (it.key() != n || it.value() != period) {
+                qWarning() << "period" << it.key() << it.value() << "expected" << n << period;
+                return -1;
+            }
+        }
+        return n;
     }
 
     QString log() { return log_text(window.data()); }

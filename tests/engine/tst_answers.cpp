@@ -8,8 +8,6 @@
 #include "polling_rig.h"
 #include "script_parser.h"
 
-#include <QMap>
-
 namespace {
 
 QString address(int host)
@@ -33,52 +31,14 @@ void add_two_reads(PollingRig &rig)
     rig.add(new CMV(3, 2, 0, 2, kStates, false));
 }
 
-// "s t A B" per period: kind, CMV address (or register), data.
-QString describe(const ResultRecord &r)
-{
-    switch (r.kind) {
-    case 7:
-        return QStringLiteral("t");
-    case 0:
-        return QStringLiteral("c%1.%2:%3")
-            .arg(r.group)
-            .arg(r.address8)
-            .arg(QString(r.data.toHex()));
-    case 8:
-        return QStringLiteral("afe%1:%2").arg(r.reg, 0, 16).arg(QString(r.data.toHex()));
-    default:
-        return QStringLiteral("m%1@%2:%3")
-            .arg(r.kind)
-            .arg(quint32(r.address), 0, 16)
-            .arg(QString(r.data.toHex()));
-    }
-}
-
-// The records of each period, described.
-QMap<int, QStringList> periods(PollingRig &rig)
-{
-    QString error;
-    const QList<ResultRecord> records = rig.records(&error);
-    QMap<int, QStringList> byPeriod;
-    if (!error.isEmpty()) {
-        byPeriod[-1] << error;
-        return byPeriod;
-    }
-    for (const ResultRecord &r : records)
-        byPeriod[r.period] << describe(r);
-    return byPeriod;
-}
-
 QStringList state_records(bool korra = true)
 {
-    return {korra ? QStringLiteral("c2.0:00070000") : QStringLiteral("c2.0:0007"),
-            QStringLiteral("t")};
+    return {korra ? "c2.0:00070000" : "c2.0:0007", "t"};
 }
 
 QStringList whole_period(bool korra = true)
 {
-    return state_records(korra)
-        + QStringList {QStringLiteral("c3.1:a1a1"), QStringLiteral("c3.2:b1b1b2b2")};
+    return state_records(korra) + QStringList{"c3.1:a1a1", "c3.2:b1b1b2b2"};
 }
 
 // Every period but those listed in `except` is whole.
@@ -157,7 +117,7 @@ void TestAnswers::wrongAnswers()
         : QStringLiteral("sc") + QStringLiteral("c").repeated(retries + 1);
     QVERIFY2(wire.startsWith(sent + QStringLiteral("s")), qPrintable(wire));
 
-    const QMap<int, QStringList> byPeriod = periods(rig);
+    const QMap<int, QStringList> byPeriod = rig.periods();
     if (aborted) {
         QCOMPARE(byPeriod.value(0), state_records() + QStringList{QStringLiteral("c3.1:a1a1")});
         verify_whole_periods(byPeriod, 3, true, {0});
@@ -186,7 +146,7 @@ void TestAnswers::errorAnswer()
     QVERIFY(bs.size() >= 2);
     QCOMPARE(bs.at(1).bytes, bs.at(0).bytes);
     QVERIFY(bs.at(1).elapsedMs - bs.at(0).elapsedMs >= 990);
-    verify_whole_periods(periods(rig), 2);
+    verify_whole_periods(rig.periods(), 2);
 }
 
 void TestAnswers::slowAnswers_data()
@@ -194,6 +154,11 @@ void TestAnswers::slowAnswers_data()
     QTest::addColumn<bool>("korra");
     QTest::newRow("korra") << true;
     QTest::newRow("legacy") << false;
+}
+
+void TestAnswers::restComingLate_data()
+{
+    slowAnswers_data();
 }
 
 void TestAnswers::slowAnswers()
@@ -227,7 +192,7 @@ void TestAnswers::slowAnswers()
         QVERIFY(requests.at(i + 1).elapsedMs - answered >= (korra ? 0 : 1990));
         break;
     }
-    verify_whole_periods(periods(rig), 2, korra);
+    verify_whole_periods(rig.periods(), 2, korra);
 }
 
 void TestAnswers::splitAnswers_data()
@@ -256,14 +221,7 @@ void TestAnswers::splitAnswers()
     rig.cpe.clearFaults();
 
     QVERIFY(!rig.log().contains(QLatin1String("WRONG")));
-    verify_whole_periods(periods(rig), 3, korra);
-}
-
-void TestAnswers::restComingLate_data()
-{
-    QTest::addColumn<bool>("korra");
-    QTest::newRow("korra") << true;
-    QTest::newRow("legacy") << false;
+    verify_whole_periods(rig.periods(), 3, korra);
 }
 
 void TestAnswers::restComingLate()
@@ -282,7 +240,7 @@ void TestAnswers::restComingLate()
     // After 1 s the fragment is taken as a short answer; its late rest is
     // not taken for the start of later answers.
     QVERIFY(!rig.log().contains(QLatin1String("WRONG")));
-    const QMap<int, QStringList> byPeriod = periods(rig);
+    const QMap<int, QStringList> byPeriod = rig.periods();
     const QStringList shortPeriod = state_records(korra)
         + QStringList {QStringLiteral("c3.1:a1a1"), QStringLiteral("c3.2:b1b1")};
     QCOMPARE(byPeriod.value(0), shortPeriod);
@@ -305,7 +263,7 @@ void TestAnswers::mergedAnswers()
     QVERIFY(rig.cpe.answers().value(1).merged || rig.cpe.answers().value(0).merged);
 
     // Nothing of the held answer reaches a record.
-    verify_whole_periods(periods(rig), 3);
+    verify_whole_periods(rig.periods(), 3);
 }
 
 void TestAnswers::afeRecords()
@@ -329,7 +287,7 @@ void TestAnswers::afeRecords()
     QVERIFY(rig.waitPeriods(2, 10000));
     QVERIFY(rig.stop());
 
-    const QMap<int, QStringList> byPeriod = periods(rig);
+    const QMap<int, QStringList> byPeriod = rig.periods();
     QVERIFY(byPeriod.size() >= 2);
     for (const QStringList &period : byPeriod)
         QCOMPARE(period,

@@ -12,6 +12,9 @@ const QString kTime = QStringLiteral("_\\d{4}(_\\d\\d){5}");
 const QString kParsing = QStringLiteral("black|S|Parsing automation file (InputForDebugTool.txt)...");
 const QString kParsed = QStringLiteral("black|S|Automation file parsed.");
 const QString kSome = QStringLiteral("red|-|- Some (or all) of the automation parameters were not found !!");
+const QString kNotFound = QStringLiteral(
+    "red|S|Automation file was NOT FOUND ! ---> Adapting default setting (5 seconds of Showtime and result file "
+    "will be put inside the /Results folder of the Vemu directory).");
 const QString kShowtime20 = QStringLiteral(
     "red|-|- Vemu could not find minimum_showtime !! ---> Setting default value of 20 seconds.");
 
@@ -95,68 +98,46 @@ void TestAutomation::parse_data()
     QTest::addColumn<int>("polling");
     QTest::addColumn<QStringList>("description");
 
-    const QString folder = "result_folder_name = %F";
-    const QString internal = "%F/RT/INTERNAL/";
-    QTest::newRow("complete") << 1 << automation_file({}, folder) << QStringList()
-        << internal + "Test1_L3%T"
-        << QStringList{folder_line(internal), name_line("Test1_L3%T"), kParsed} << 60180 << 2 << description();
-    QTest::newRow("earlier run gives the suffix") << 1 << automation_file({}, folder)
-        << QStringList{"RT/INTERNAL/Other_2012_01_01_00_00_00_part0.bin",
-                       "RT/INTERNAL/Test1_L3_0_long_notes_file.txt",
-                       "RT/INTERNAL/Test1_L3_2013_01_01_00_00_00_part0.BIN",
-                       "RT/INTERNAL/Test1_L3_2014_03_06_10_11_12_part2.7z"}
-        << internal + "Test1_L3_2013_01_01_00_00_00"
-        << QStringList{folder_line(internal), name_line("Test1_L3_2013_01_01_00_00_00"), kParsed}
-        << 60180 << 2 << description();
-    QTest::newRow("TXT removed, link with blanks")
-        << 1 << automation_file({{"result_file_name", "A.txtB.TXT"}, {"link_number", "\" 7 \""}}, folder)
-        << QStringList() << internal + "AB_L7%T"
-        << QStringList{folder_line(internal), name_line("AB_L7%T"), kParsed} << 60180 << 2
-        << description(" 7 ");
-    QTest::newRow("link 07") << 1 << automation_file({{"link_number", "07"}}, folder) << QStringList()
-        << internal + "Test1_L07%T"
-        << QStringList{folder_line(internal), name_line("Test1_L07%T"), kParsed} << 60180 << 2
-        << description("07");
-    QTest::newRow("link word, polling clamped")
-        << 1 << automation_file({{"link_number", "abc"}, {"polling_time", "1000"}}, folder) << QStringList()
-        << internal + "Test1_%T" << QStringList{folder_line(internal), name_line("Test1_%T"), kParsed}
-        << 60180 << 300 << description("abc");
-    QTest::newRow("no folder line") << 1 << automation_file({}, "") << QStringList() << "Test1_L3"
-        << QStringList{name_line("Test1_L3"), kParsed} << 60180 << 2 << description();
-    QTest::newRow("key in capitals, tabs, blanks")
-        << 1 << automation_file({}, "RESULT_FOLDER_NAME\t=\t  %F") << QStringList()
-        << internal + "Test1_L3%T"
-        << QStringList{folder_line(internal), name_line("Test1_L3%T"), kParsed} << 60180 << 2 << description();
-    QTest::newRow("folder line without value") << 1 << automation_file({}, "result_folder_name =")
-        << QStringList() << "Test1_L3" << QStringList{name_line("Test1_L3"), kParsed} << 60180 << 2
-        << description();
-    QTest::newRow("folder missing") << 1 << automation_file({}, "result_folder_name = %F/missing")
-        << QStringList() << "%F/missing/Test1_L3%T" << QStringList{name_line("Test1_L3%T"), kParsed}
-        << 60180 << 2 << description();
-    QTest::newRow("sub-path cannot be created") << 1 << automation_file({}, folder) << QStringList{"RT"}
-        << "%F/Test1_L3" << QStringList{name_line("Test1_L3"), kParsed} << 60180 << 2 << description();
-    QTest::newRow("incomplete")
-        << 1 << automation_file({{"co_noise", "-"}, {"minimum_showtime", "-"}, {"result_file_name", ""}}, "")
-        << QStringList() << "default_output_L3"
-        << QStringList{kSome, kShowtime20,
-                       "red|-|- Vemu could not find result_file_name !! ---> Setting default output file "
-                       "name: default_output%T_part0.bin",
-                       "red|-|- Vemu could not find result_folder_name !! ---> Setting default output "
-                       "folder: /Results.",
-                       kParsed}
-        << 20060 << 2 << description("3", "");
-    QTest::newRow("showtime 65536, polling word")
-        << 1 << automation_file({{"minimum_showtime", "65536"}, {"polling_time", "abc"}}, folder)
-        << QStringList() << internal + "Test1_L3%T"
-        << QStringList{kSome, kShowtime20, folder_line(internal), name_line("Test1_L3%T"), kParsed}
-        << 20060 << 0 << description();
-    QTest::newRow("no file") << 1 << QByteArray() << QStringList() << "default_output"
-        << QStringList{"red|S|Automation file was NOT FOUND ! ---> Adapting default setting (5 seconds of "
-                       "Showtime and result file will be put inside the /Results folder of the Vemu "
-                       "directory)."}
-        << 5015 << 0 << QStringList();
-    QTest::newRow("mode 2 reads nothing") << 2 << automation_file({}, folder) << QStringList()
-        << "default_output" << QStringList() << -1 << 0 << QStringList();
+    const QString folder = "result_folder_name = %F", in = "%F/RT/INTERNAL/";
+    const QByteArray plain = automation_file({}, folder);
+    auto row = [](const char *tag, const QByteArray &file, const QString &base, const QStringList &lines,
+                  const QStringList &existing = {}, int polling = 2, const QStringList &desc = description(),
+                  int closeMs = 60180, int mode = 1) {
+        QTest::newRow(tag) << mode << file << existing << base << lines << closeMs << polling << desc;
+    };
+    auto named = [&](const QString &name) { return QStringList{folder_line(in), name_line(name), kParsed}; };
+    const QString earlier = "Test1_L3_2013_01_01_00_00_00";
+    row("complete", plain, in + "Test1_L3%T", named("Test1_L3%T"));
+    row("earlier run gives the suffix", plain, in + earlier, named(earlier),
+        {"RT/INTERNAL/Other_2012_01_01_00_00_00_part0.bin", "RT/INTERNAL/Test1_L3_0_long_notes_file.txt",
+         "RT/INTERNAL/" + earlier + "_part0.BIN", "RT/INTERNAL/Test1_L3_2014_03_06_10_11_12_part2.7z"});
+    row("TXT removed, link with blanks",
+        automation_file({{"result_file_name", "A.txtB.TXT"}, {"link_number", "\" 7 \""}}, folder), in + "AB_L7%T",
+        named("AB_L7%T"), {}, 2, description(" 7 "));
+    row("link 07", automation_file({{"link_number", "07"}}, folder), in + "Test1_L07%T", named("Test1_L07%T"), {}, 2,
+        description("07"));
+    row("link word, polling clamped", automation_file({{"link_number", "abc"}, {"polling_time", "1000"}}, folder),
+        in + "Test1_%T", named("Test1_%T"), {}, 300, description("abc"));
+    row("no folder line", automation_file({}, ""), "Test1_L3", {name_line("Test1_L3"), kParsed});
+    row("key in capitals, tabs, blanks", automation_file({}, "RESULT_FOLDER_NAME\t=\t  %F"), in + "Test1_L3%T",
+        named("Test1_L3%T"));
+    row("folder line without value", automation_file({}, "result_folder_name ="), "Test1_L3",
+        {name_line("Test1_L3"), kParsed});
+    row("folder missing", automation_file({}, "result_folder_name = %F/missing"), "%F/missing/Test1_L3%T",
+        {name_line("Test1_L3%T"), kParsed});
+    row("sub-path cannot be created", plain, "%F/Test1_L3", {name_line("Test1_L3"), kParsed}, {"RT"});
+    row("incomplete", automation_file({{"co_noise", "-"}, {"minimum_showtime", "-"}, {"result_file_name", ""}}, ""),
+        "default_output_L3",
+        {kSome, kShowtime20,
+         "red|-|- Vemu could not find result_file_name !! ---> Setting default output file name: "
+         "default_output%T_part0.bin",
+         "red|-|- Vemu could not find result_folder_name !! ---> Setting default output folder: /Results.", kParsed},
+        {}, 2, description("3", ""), 20060);
+    row("showtime 65536, polling word",
+        automation_file({{"minimum_showtime", "65536"}, {"polling_time", "abc"}}, folder), in + "Test1_L3%T",
+        QStringList{kSome, kShowtime20} + named("Test1_L3%T"), {}, 0, description(), 20060);
+    row("no file", QByteArray(), "default_output", {kNotFound}, {}, 0, {}, 5015);
+    row("mode 2 reads nothing", plain, "default_output", {}, {}, 0, {}, -1, 2);
 }
 
 void TestAutomation::parse()
@@ -314,10 +295,7 @@ void TestAutomation::unattendedRunWithoutAutomationFile()
     const UnattendedRun run = run_until_closed();
     QVERIFY(run.closedAfterMs >= 5015 * 95 / 100);
     QCOMPARE(run.closeEvents, 1);
-    QVERIFY2(in_order(run.log, {kParsing, "red|S|Automation file was NOT FOUND ! ---> Adapting default setting "
-                                          "(5 seconds of Showtime and result file will be put inside the "
-                                          "/Results folder of the Vemu directory).",
-                                "green|S|CPE connected (IP is: 127.0.6.2)", "black|S|Test Started",
+    QVERIFY2(in_order(run.log, {kParsing, kNotFound, "green|S|CPE connected (IP is: 127.0.6.2)", "black|S|Test Started",
                                 "black|S|Test Stopped", "green|S|CPE disconnected"}),
              qPrintable(run.log.join('\n')));
     // No time stamp in the name of a one-time reading.

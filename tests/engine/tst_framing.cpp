@@ -1,8 +1,6 @@
-// Framing of answer bytes into whole answers, the Korra header match and the
-// result record writers, byte for byte.
+// Framing of answer bytes into whole answers and the Korra header match.
 
 #include "answer_framing.h"
-#include "result_records.h"
 
 #include <QRandomGenerator>
 #include <QtTest>
@@ -53,8 +51,6 @@ private slots:
     void errorHeader();
     void legacyKind_data();
     void legacyKind();
-    void recordsByteForByte();
-    void timeStampEntries();
 };
 
 void TestFraming::frameLength_data()
@@ -209,36 +205,6 @@ void TestFraming::legacyKind()
     QFETCH(QByteArray, header);
     QFETCH(int, kind);
     QCOMPARE(legacy_answer_kind(header), kind);
-}
-
-void TestFraming::recordsByteForByte()
-{
-    QByteArray buffer("prefix");
-    append_cmv_read_record(buffer, 0xFFFF, 2, qint8(0x85), hex("0007"));
-    QCOMPARE(buffer, QByteArray("prefix") + hex("00FFFF" "02" "85" "00000002" "0007"));
-
-    buffer.clear();
-    append_memory_read_record(buffer, kMemory32Record, 3, -1, QByteArray());
-    QCOMPARE(buffer, hex("02" "0003" "FFFFFFFF" "00000000"));
-
-    buffer.clear();
-    append_memory_read_record(buffer, kMemory8Record, 1, 0x20C6A4, hex("AABBCC"));
-    QCOMPARE(buffer, hex("03" "0001" "0020C6A4" "00000003" "AABBCC"));
-
-    buffer.clear();
-    append_afe_read_record(buffer, 258, 0x0123, hex("00010002"));
-    QCOMPARE(buffer, hex("08" "0102" "0123" "00000004" "00010002"));
-
-    buffer.clear();
-    append_time_stamp_record(buffer, 4, {QStringLiteral("1,a"), QStringLiteral("")});
-    QCOMPARE(buffer, hex("07" "0004" "00000002" "00000006" "0031002C0061" "00000000"));
-}
-
-void TestFraming::timeStampEntries()
-{
-    const QDateTime when(QDate(2014, 3, 6), QTime(17, 5, 9, 42));
-    QCOMPARE(time_stamp_entries(when, {QStringLiteral("x,Key")}),
-             (QStringList{QStringLiteral("20140306170509042,timestamp"), QStringLiteral("x,Key")}));
 }
 
 QTEST_APPLESS_MAIN(TestFraming)

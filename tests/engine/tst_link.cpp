@@ -36,21 +36,9 @@ bool connect_and_detect(Vemu &w, const QString &ip)
     return wait_until([&] { return !w.m_detectionPending; }, 5000);
 }
 
-int count_lines(const QString &log, const QString &text)
-{
-    return log.count(text);
-}
-
 QByteArray korra_state_header()
 {
-    return QByteArray::fromHex("00004010000200020000" "0002");
-}
-
-QByteArray word(quint16 value)
-{
-    QByteArray bytes;
-    bytes.append(char(value >> 8)).append(char(value & 0xFF));
-    return bytes;
+    return QByteArray::fromHex("000040100002000200000002");
 }
 
 } // namespace
@@ -59,15 +47,27 @@ class TestLink : public QObject
 {
     Q_OBJECT
 
+    QScopedPointer<ScopedWorkFolder> m_folder;
+    QScopedPointer<ModalAnswerer> m_answerer;
+
 private slots:
+    void init()
+    {
+        m_folder.reset(new ScopedWorkFolder);
+        m_answerer.reset(new ModalAnswerer);
+    }
+    void cleanup()
+    {
+        m_answerer.reset();
+        m_folder.reset();
+    }
     void detection_data();
     void detection();
     void graphListFollowsPlatform();
     void fixedRequestsOnTheWire_data();
     void fixedRequestsOnTheWire();
-    void portOneConfirmed();
-    void portOneDeclined();
-    void portOneInAutomationMode();
+    void portOne_data();
+    void portOne();
     void refusedConnection();
     void errorTexts();
     void dropAndReconnect();
@@ -96,8 +96,6 @@ void TestLink::detection()
     QFETCH(int, platform);
     QFETCH(int, replySize);
     QFETCH(bool, korra);
-    ScopedWorkFolder folder;
-    ModalAnswerer answerer;
     SimCpe cpe{SimCpe::Platform(platform)};
     cpe.setQueryReplySize(replySize);
     QVERIFY(cpe.start(QHostAddress(address(2))));
@@ -137,8 +135,6 @@ void TestLink::detection()
 
 void TestLink::graphListFollowsPlatform()
 {
-    ScopedWorkFolder folder;
-    ModalAnswerer answerer;
     SimCpe cpe(SimCpe::Legacy);
     QVERIFY(cpe.start(QHostAddress(address(3))));
     Vemu w;
@@ -182,8 +178,6 @@ void TestLink::fixedRequestsOnTheWire()
     QFETCH(int, platform);
     QFETCH(QByteArray, state);
     QFETCH(QByteArray, firmware);
-    ScopedWorkFolder folder;
-    ModalAnswerer answerer;
     SimCpe cpe{SimCpe::Platform(platform)};
     QVERIFY(cpe.start(QHostAddress(address(4))));
     Vemu w;
@@ -196,30 +190,42 @@ void TestLink::fixedRequestsOnTheWire()
     QTRY_COMPARE_WITH_TIMEOUT(w.ui->m_EcpeState->text(), QString("7"), 3000);
 }
 
-void TestLink::portOneConfirmed()
+void TestLink::portOne_data()
 {
-    ScopedWorkFolder folder;
-    ModalAnswerer answerer;
-    answerer.preferred = {QMessageBox::Yes};
+    QTest::addColumn<bool>("confirmed");
+    QTest::newRow("confirmed") << true;
+    QTest::newRow("declined") << false;
+}
+
+void TestLink::portOne()
+{
+    QFETCH(bool, confirmed);
+    m_answerer->preferred = {confirmed ? QMessageBox::Yes : QMessageBox::No};
     SimCpe cpe(SimCpe::Korra);
-    QVERIFY(cpe.start(QHostAddress(address(5))));
     Vemu w;
     w.m_requests << new CMV(2, 5, 0, 1, ",7,", false) << new MEMORY(2, 0x100, 1, ",7,", false);
     w.ui->m_R_Port_0->setChecked(true);
     w.ui->m_EcpeState->setText("7");
     w.ui->m_R_Port_1->setChecked(true);
-    QCOMPARE(answerer.seen.size(), 1);
-    QVERIFY(answerer.seen.first().startsWith(
+    QCOMPARE(m_answerer->seen.size(), 1);
+    QVERIFY(m_answerer->seen.first().startsWith(
         "Warning|You are about to connect to the port 1 (Bonding CPEs). Are you sure you want to "
         "continue ?\nIf you do not know what this is, then please click on \"No\"."));
-    QVERIFY(log_text(&w).endsWith("Port 1 is selected."));
+    QCOMPARE(w.ui->m_R_Port_0->isChecked(), !confirmed);
+    const QString log = log_text(&w);
+    // Once for port 0 at the start, once more when it is taken back.
+    QCOMPARE(log.count("Port 0 is selected."), confirmed ? 1 : 2);
+    QCOMPARE(log.count("Port 1 is selected."), confirmed ? 1 : 0);
+    QVERIFY(log.endsWith(confirmed ? "Port 1 is selected." : "Port 0 is selected."));
     // Port 0's slot ran with false first and cleared the CPE fields.
     QVERIFY(w.ui->m_EcpeState->text().isEmpty());
     quint16 state = 7;
     bool done = true;
     for (message *request : w.m_requests)
-        QCOMPARE(quint8(request->buildPacket(&done, &state).at(0)), quint8(0xC1));
-
+        QCOMPARE(quint8(request->buildPacket(&done, &state).at(0)), quint8(confirmed ? 0xC1 : 0xC0));
+    if (!confirmed)
+        return;
+    QVERIFY(cpe.start(QHostAddress(address(5))));
     QVERIFY(connect_and_detect(w, address(5)));
     QVERIFY(cpe.waitForRequests(1, 4000, [](const SimRequest &r) { return r.isStateRequest(); }));
     for (const SimRequest &r : cpe.requests()) {
@@ -228,37 +234,8 @@ void TestLink::portOneConfirmed()
     }
 }
 
-void TestLink::portOneDeclined()
-{
-    ScopedWorkFolder folder;
-    ModalAnswerer answerer;
-    answerer.preferred = {QMessageBox::No};
-    Vemu w;
-    w.m_requests << new CMV(2, 5, 0, 1, ",7,", false);
-    w.ui->m_R_Port_1->setChecked(true);
-    QVERIFY(w.ui->m_R_Port_0->isChecked());
-    QCOMPARE(count_lines(log_text(&w), "Port 0 is selected."), 1);
-    QCOMPARE(count_lines(log_text(&w), "Port 1 is selected."), 0);
-    quint16 state = 7;
-    bool done = true;
-    QCOMPARE(quint8(w.m_requests.first()->buildPacket(&done, &state).at(0)), quint8(0xC0));
-}
-
-void TestLink::portOneInAutomationMode()
-{
-    ScopedWorkFolder folder;
-    ModalAnswerer answerer;
-    Vemu w;
-    w.m_automationMode = 1;
-    w.ui->m_R_Port_1->setChecked(true);
-    QVERIFY(answerer.seen.isEmpty());
-    QVERIFY(log_text(&w).endsWith("Port 1 is selected."));
-}
-
 void TestLink::refusedConnection()
 {
-    ScopedWorkFolder folder;
-    ModalAnswerer answerer;
     Vemu w;
     w.m_automationMode = 2;
     w.setEnabled(false);
@@ -278,8 +255,6 @@ void TestLink::refusedConnection()
 
 void TestLink::errorTexts()
 {
-    ScopedWorkFolder folder;
-    ModalAnswerer answerer;
     Vemu w;
     w.m_resumeAfterReconnect = true;
     w.socket_error(QAbstractSocket::HostNotFoundError);
@@ -300,8 +275,6 @@ void TestLink::errorTexts()
 
 void TestLink::dropAndReconnect()
 {
-    ScopedWorkFolder folder;
-    ModalAnswerer answerer;
     SimCpe cpe(SimCpe::Korra);
     QVERIFY(cpe.start(QHostAddress(address(6))));
     Vemu w;
@@ -322,13 +295,11 @@ void TestLink::dropAndReconnect()
     QVERIFY(wait_until([&] { return w.m_connected && !w.m_detectionPending; }, 5000));
     QVERIFY(!w.m_reconnecting);
     QCOMPARE(int(w.m_reconnectAttempts), 0);
-    QCOMPARE(count_lines(log_text(&w), "CPE connected (IP is: "), 2);
+    QCOMPARE(log_text(&w).count("CPE connected (IP is: "), 2);
 }
 
 void TestLink::dropDuringTestResumesIt()
 {
-    ScopedWorkFolder folder;
-    ModalAnswerer answerer;
     SimCpe cpe(SimCpe::Korra);
     QVERIFY(cpe.start(QHostAddress(address(9))));
     Vemu w;
@@ -345,7 +316,7 @@ void TestLink::dropDuringTestResumesIt()
     // The next detection, after the reconnection 5 s later, starts it again.
     QVERIFY(wait_until([&] { return w.m_testRunning; }, 12000));
     QVERIFY(!w.m_resumeAfterReconnect);
-    QCOMPARE(count_lines(log_text(&w), "Test Started"), 2);
+    QCOMPARE(log_text(&w).count("Test Started"), 2);
     const int before = cpe.requestCount([](const SimRequest &r) { return r.isCmvRead(2, 5); });
     QVERIFY(cpe.waitForRequests(before + 2, 8000, [](const SimRequest &r) { return r.isCmvRead(2, 5); }));
     QVERIFY(cpe.violations().isEmpty());
@@ -353,8 +324,6 @@ void TestLink::dropDuringTestResumesIt()
 
 void TestLink::reconnectionGivesUp()
 {
-    ScopedWorkFolder folder;
-    ModalAnswerer answerer;
     SimCpe cpe(SimCpe::Korra);
     QVERIFY(cpe.start(QHostAddress(address(7))));
     Vemu w;
@@ -363,20 +332,18 @@ void TestLink::reconnectionGivesUp()
     cpe.closeConnection();
     QVERIFY(wait_until([&] { return log_text(&w).contains("Aborting reconnection."); }, 70000));
     const QString log = log_text(&w);
-    QCOMPARE(count_lines(log, "Connection failure! (IP is: " + address(7) + ")"), 10);
-    QCOMPARE(count_lines(log, "Trying to reconnect in 5s..."), 10);
-    QCOMPARE(count_lines(log, "Aborting reconnection."), 1);
+    QCOMPARE(log.count("Connection failure! (IP is: " + address(7) + ")"), 10);
+    QCOMPARE(log.count("Trying to reconnect in 5s..."), 10);
+    QCOMPARE(log.count("Aborting reconnection."), 1);
     QVERIFY(log.endsWith("Aborting reconnection."));
     QVERIFY(!w.m_reconnecting);
     QCOMPARE(int(w.m_reconnectAttempts), 0);
     QTest::qWait(6000);
-    QCOMPARE(count_lines(log_text(&w), "Connection failure!"), 10);
+    QCOMPARE(log_text(&w).count("Connection failure!"), 10);
 }
 
 void TestLink::guiTimerAlternatesAndWaitsInReset()
 {
-    ScopedWorkFolder folder;
-    ModalAnswerer answerer;
     SimCpe cpe(SimCpe::Korra);
     QVERIFY(cpe.start(QHostAddress(address(8))));
     Vemu w;
@@ -428,12 +395,10 @@ void TestLink::korraStateMappings()
     QFETCH(QString, shown);
     QFETCH(QString, name);
     QFETCH(int, held);
-    ScopedWorkFolder folder;
-    ModalAnswerer answerer;
     Vemu w;
     w.m_cpeState = w.m_previousCpeState = quint16(before);
     QByteArray header = korra_state_header();
-    QByteArray payload = ::word(quint16(word)) + ::word(0);
+    QByteArray payload = be_words({quint16(word), 0});
     w.handle_state_answer(header, payload);
     QVERIFY(w.m_stateAnswer);
     QCOMPARE(w.ui->m_EcpeState->text(), shown);
@@ -453,22 +418,20 @@ void TestLink::korraStateMappings()
 
 void TestLink::legacyStateMappings()
 {
-    ScopedWorkFolder folder;
-    ModalAnswerer answerer;
     Vemu w;
     QByteArray header = QByteArray::fromHex("0001000200000000");
-    QByteArray payload = ::word(11) + QByteArray(22, '\0');
+    QByteArray payload = be_words({11}) + QByteArray(22, '\0');
     w.handle_legacy_state_answer(header, payload);
     QCOMPARE(w.ui->m_EcpeState->text(), QString("11"));
     QCOMPARE(w.ui->m_EcpeStateStr->text(), QString("T.1413 Activation"));
     QCOMPARE(int(w.m_cpeState), 6);
-    payload = ::word(8) + QByteArray(22, '\0');
+    payload = be_words({8}) + QByteArray(22, '\0');
     w.handle_legacy_state_answer(header, payload);
     QCOMPARE(w.ui->m_EcpeStateStr->text(), QString("Kestra: TC Sync"));
     QCOMPARE(int(w.m_cpeState), 8);
     // A short header reads its missing bytes as 0 and is still STAT 0.
     QByteArray shortHeader = QByteArray::fromHex("00010002");
-    payload = ::word(12);
+    payload = be_words({12});
     w.handle_legacy_state_answer(shortHeader, payload);
     QVERIFY(w.m_stateAnswer);
     QCOMPARE(w.ui->m_EcpeStateStr->text(), QString("unknown"));
@@ -479,12 +442,10 @@ void TestLink::legacyStateMappings()
 
 void TestLink::dropAndShowtimeEntry()
 {
-    ScopedWorkFolder folder;
-    ModalAnswerer answerer;
     Vemu w;
     QByteArray header = korra_state_header();
     auto answer = [&](quint16 state) {
-        QByteArray payload = ::word(state) + ::word(0);
+        QByteArray payload = be_words({state, 0});
         w.handle_state_answer(header, payload);
     };
     w.m_testRunning = true;

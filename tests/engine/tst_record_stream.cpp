@@ -3,6 +3,8 @@
 #include "result_records.h"
 #include "test_support.h"
 
+#include <functional>
+
 // The expected bytes are written out by hand: kind, period counter, fields,
 // all big-endian; byte arrays and strings with a 32-bit count first, strings
 // in UTF-16 big-endian.
@@ -25,67 +27,46 @@ void TestRecordStream::records_data()
     QTest::addColumn<QString>("expectedHex");
     QTest::addColumn<ResultRecord>("expected");
 
-    auto row = [](const char *name, const QByteArray &written, const char *hex, const ResultRecord &r) {
-        QTest::newRow(name) << written << QString::fromLatin1(hex).remove(QLatin1Char(' ')) << r;
+    // Each row's bytes are appended to those of the rows before: a writer
+    // that does not append gives the wrong bytes.
+    QByteArray b("prefix");
+    auto row = [&b](const char *name, const std::function<void()> &write, const char *hex, const ResultRecord &r) {
+        const int before = b.size();
+        write();
+        QTest::newRow(name) << b.mid(before) << QString::fromLatin1(hex).remove(QLatin1Char(' ')) << r;
     };
-    QByteArray b;
-    ResultRecord r;
-
-    b.clear();
-    append_cmv_read_record(b, 0x0102, 2, 0, QByteArray::fromHex("0008"));
-    r = {};
-    r.kind = 0; r.period = 0x0102; r.group = 2; r.address8 = 0; r.data = QByteArray::fromHex("0008");
-    row("cmv state read", b, "00 0102 02 00 00000002 0008", r);
-
-    b.clear();
-    append_cmv_read_record(b, 65535, 11, qint8(0xC8), QByteArray());
-    r = {};
-    r.kind = 0; r.period = -1; r.group = 11; r.address8 = qint8(0xC8); r.data = QByteArray("");
-    row("cmv empty data, high address byte, top period", b, "00 FFFF 0B C8 00000000", r);
-
-    b.clear();
-    append_memory_read_record(b, 1, 7, 0x00401A2C, QByteArray::fromHex("1234ABCD"));
-    r = {};
-    r.kind = 1; r.period = 7; r.address = 0x00401A2C; r.data = QByteArray::fromHex("1234ABCD");
-    row("memory 16-bit", b, "01 0007 00401A2C 00000004 1234ABCD", r);
-
-    b.clear();
-    append_memory_read_record(b, 2, 0x8000, qint32(0xFFFF0010), QByteArray::fromHex("0011223344556677"));
-    r = {};
-    r.kind = 2; r.period = qint16(0x8000); r.address = qint32(0xFFFF0010);
-    r.data = QByteArray::fromHex("0011223344556677");
-    row("memory 32-bit, negative address", b, "02 8000 FFFF0010 00000008 0011223344556677", r);
-
-    b.clear();
-    append_memory_read_record(b, 3, 300, 0x1000, QByteArray::fromHex("AABBCC"));
-    r = {};
-    r.kind = 3; r.period = 300; r.address = 0x1000; r.data = QByteArray::fromHex("AABBCC");
-    row("memory 8-bit, odd count", b, "03 012C 00001000 00000003 AABBCC", r);
-
-    b.clear();
+    const auto data = &QByteArray::fromHex;
+    row("cmv state read", [&] { append_cmv_read_record(b, 0x0102, 2, 0, data("0008")); },
+        "00 0102 02 00 00000002 0008", {0, 0x0102, 2, 0, 0, 0, data("0008"), {}});
+    row("cmv empty data, high address byte, top period",
+        [&] { append_cmv_read_record(b, 65535, 11, qint8(0xC8), QByteArray()); }, "00 FFFF 0B C8 00000000",
+        {0, -1, 11, qint8(0xC8), 0, 0, QByteArray(""), {}});
+    row("memory 16-bit", [&] { append_memory_read_record(b, 1, 7, 0x00401A2C, data("1234ABCD")); },
+        "01 0007 00401A2C 00000004 1234ABCD", {1, 7, 0, 0, 0x00401A2C, 0, data("1234ABCD"), {}});
+    row("memory 32-bit, negative address",
+        [&] { append_memory_read_record(b, 2, 0x8000, qint32(0xFFFF0010), data("0011223344556677")); },
+        "02 8000 FFFF0010 00000008 0011223344556677",
+        {2, qint16(0x8000), 0, 0, qint32(0xFFFF0010), 0, data("0011223344556677"), {}});
+    row("memory 32-bit, no data", [&] { append_memory_read_record(b, kMemory32Record, 3, -1, QByteArray()); },
+        "02 0003 FFFFFFFF 00000000", {2, 3, 0, 0, -1, 0, QByteArray(""), {}});
+    row("memory 8-bit, odd count", [&] { append_memory_read_record(b, 3, 300, 0x1000, data("AABBCC")); },
+        "03 012C 00001000 00000003 AABBCC", {3, 300, 0, 0, 0x1000, 0, data("AABBCC"), {}});
     const QStringList entries = {QStringLiteral("20140306235959007,timestamp"), QStringLiteral("Loop 2é,line")};
-    append_time_stamp_record(b, 9, entries);
-    r = {};
-    r.kind = 7; r.period = 9; r.entries = entries;
-    row("time stamp with test description", b,
+    row("time stamp with test description", [&] { append_time_stamp_record(b, 9, entries); },
         "07 0009 00000002"
         " 00000036 0032 0030 0031 0034 0030 0033 0030 0036 0032 0033 0035 0039 0035 0039 0030 0030 0037"
         " 002C 0074 0069 006D 0065 0073 0074 0061 006D 0070"
         " 00000018 004C 006F 006F 0070 0020 0032 00E9 002C 006C 0069 006E 0065",
-        r);
-
-    b.clear();
-    append_time_stamp_record(b, 0, {QStringLiteral("1,timestamp")});
-    r = {};
-    r.kind = 7; r.period = 0; r.entries = QStringList{QStringLiteral("1,timestamp")};
-    row("time stamp without description", b,
-        "07 0000 00000001 00000016 0031 002C 0074 0069 006D 0065 0073 0074 0061 006D 0070", r);
-
-    b.clear();
-    append_afe_read_record(b, 3, -2, QByteArray::fromHex("DEADBEEF"));
-    r = {};
-    r.kind = 8; r.period = 3; r.reg = -2; r.data = QByteArray::fromHex("DEADBEEF");
-    row("afe read", b, "08 0003 FFFE 00000004 DEADBEEF", r);
+        {7, 9, 0, 0, 0, 0, {}, entries});
+    row("time stamp without description", [&] { append_time_stamp_record(b, 0, {QStringLiteral("1,timestamp")}); },
+        "07 0000 00000001 00000016 0031 002C 0074 0069 006D 0065 0073 0074 0061 006D 0070",
+        {7, 0, 0, 0, 0, 0, {}, {QStringLiteral("1,timestamp")}});
+    // An empty entry is written with a count of 0, not as a null string.
+    row("time stamp with an empty entry",
+        [&] { append_time_stamp_record(b, 4, {QStringLiteral("1,a"), QStringLiteral("")}); },
+        "07 0004 00000002 00000006 0031002C0061 00000000", {7, 4, 0, 0, 0, 0, {}, {"1,a", ""}});
+    row("afe read", [&] { append_afe_read_record(b, 3, -2, data("DEADBEEF")); }, "08 0003 FFFE 00000004 DEADBEEF",
+        {8, 3, 0, 0, 0, -2, data("DEADBEEF"), {}});
 }
 
 void TestRecordStream::records()

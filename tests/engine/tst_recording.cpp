@@ -4,6 +4,7 @@
 #include "ui_Vemu.h"
 #include "test_support.h"
 #include "polling_rig.h"
+#include "result_records.h"
 
 #include <QProcess>
 
@@ -18,13 +19,10 @@ const QString kStem = QStringLiteral("Results/out_2014_03_06_10_00_00_part");
 // A memory read record of `total` bytes in all (11 bytes of fields + data).
 QByteArray record(qint16 period, qint32 address, int total)
 {
-    QByteArray out;
-    QDataStream s(&out, QIODevice::WriteOnly);
-    s.setVersion(QDataStream::Qt_4_8);
-    QByteArray data(total - 11, '\0');
+    QByteArray out, data(total - 11, '\0');
     for (int i = 0; i < data.size(); ++i)
         data[i] = char(address * 7 + i);
-    s << qint8(1) << period << address << data;
+    append_memory_read_record(out, 1, quint16(period), address, data);
     return out;
 }
 
@@ -103,7 +101,6 @@ private:
     QByteArray all_parts(int parts, QStringList *names, const QString &stem = kStem);
 
 private slots:
-    void initTestCase();
     void init();
     void cleanup();
     void partLimit_data();
@@ -125,11 +122,6 @@ private slots:
     void againstCpe();
 };
 
-void TestRecording::initTestCase()
-{
-    QCOMPARE(Vemu::s_circularToggle, 1);
-}
-
 void TestRecording::init()
 {
     m_folder = new ScopedWorkFolder;
@@ -142,7 +134,6 @@ void TestRecording::init()
     w().ui->m_Ccircbuff->setChecked(false);
     w().m_periodActive = true;
     w().m_cpeState = 0;
-    m_answerer->seen.clear();
 }
 
 void TestRecording::cleanup()

@@ -5,6 +5,7 @@
 #include "test_support.h"
 
 #include <fcntl.h>
+#include <functional>
 #include <future>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -273,50 +274,38 @@ void TestSymbols::hostileFiles_data()
             QTest::addRow("truncated at %d", cut) << m_bytes.left(cut);
     }
 
-    auto patched = [this](const char *section, int field, quint32 value) {
+    auto edited = [this](const char *tag, const std::function<void(QByteArray &)> &edit) {
         QByteArray bytes = m_bytes;
-        put32(bytes, int(m_sections.value(section).header) + field, value);
-        return bytes;
+        edit(bytes);
+        QTest::newRow(tag) << bytes;
+    };
+    auto patched = [&](const char *tag, const char *section, int field, quint32 value) {
+        const int header = int(m_sections.value(section).header);
+        edited(tag, [=](QByteArray &b) { put32(b, header + field, value); });
     };
     const quint32 size = quint32(m_bytes.size());
-    QTest::newRow("symtab past the end") << patched(".symtab", 16, size);
-    QTest::newRow("strtab partly past the end") << patched(".strtab", 16, size - 2);
-    QTest::newRow("shstrtab past the end") << patched(".shstrtab", 16, 0xFFFFFFF0u);
-    QTest::newRow("huge symtab") << patched(".symtab", 20, 0xFFFFFFF0u);
-    QTest::newRow("huge strtab") << patched(".strtab", 20, 0xFFFFFFFFu);
-    QTest::newRow("huge shstrtab") << patched(".shstrtab", 20, 0x7FFFFFFFu);
-    QTest::newRow("section names outside shstrtab") << patched(".shstrtab", 20, 0);
-
-    QByteArray bytes = m_bytes;
-    put32(bytes, 32, 0xFFFFFF00u);
-    QTest::newRow("shoff past the end") << bytes;
-    bytes = m_bytes;
-    bytes[48] = bytes[49] = char(0xFF);
-    QTest::newRow("shnum huge") << bytes;
-    bytes = m_bytes;
-    bytes[50] = bytes[51] = 0;
-    QTest::newRow("no shstrndx") << bytes;
-    bytes = m_bytes;
-    bytes[50] = char(200);
-    QTest::newRow("shstrndx out of range") << bytes;
-    bytes = m_bytes;
-    bytes[46] = bytes[47] = 0;
-    QTest::newRow("shentsize 0") << bytes;
-
-    for (const char *name : {".strtab", ".symtab"}) {
-        bytes = m_bytes;
-        const Section names = m_sections.value(".shstrtab");
-        const int at = bytes.indexOf(name, int(names.offset));
-        bytes[at + 1] = 'X';
-        QTest::addRow("no %s", name) << bytes;
-    }
+    patched("symtab past the end", ".symtab", 16, size);
+    patched("strtab partly past the end", ".strtab", 16, size - 2);
+    patched("shstrtab past the end", ".shstrtab", 16, 0xFFFFFFF0u);
+    patched("huge symtab", ".symtab", 20, 0xFFFFFFF0u);
+    patched("huge strtab", ".strtab", 20, 0xFFFFFFFFu);
+    patched("huge shstrtab", ".shstrtab", 20, 0x7FFFFFFFu);
+    patched("section names outside shstrtab", ".shstrtab", 20, 0);
+    edited("shoff past the end", [](QByteArray &b) { put32(b, 32, 0xFFFFFF00u); });
+    edited("shnum huge", [](QByteArray &b) { b[48] = b[49] = char(0xFF); });
+    edited("no shstrndx", [](QByteArray &b) { b[50] = b[51] = 0; });
+    edited("shstrndx out of range", [](QByteArray &b) { b[50] = char(200); });
+    edited("shentsize 0", [](QByteArray &b) { b[46] = b[47] = 0; });
+    const quint32 names = m_sections.value(".shstrtab").offset;
+    edited("no .strtab", [&](QByteArray &b) { b[b.indexOf(".strtab", int(names)) + 1] = 'X'; });
+    edited("no .symtab", [&](QByteArray &b) { b[b.indexOf(".symtab", int(names)) + 1] = 'X'; });
 
     QFile elf64(build("firmware64", true));
     QVERIFY(elf64.open(QIODevice::ReadOnly));
     QTest::newRow("ELF64") << elf64.readAll();
 
     // The same image with every field the reader uses in big-endian order.
-    bytes = m_bytes;
+    QByteArray bytes = m_bytes;
     bytes[5] = char(2);
     swap_bytes(bytes, 32, 4);
     for (int at : {46, 48, 50})
