@@ -245,6 +245,10 @@ void set_text_colour(QWidget *field, Qt::GlobalColor colour)
 {
     QPalette palette = field->palette();
     palette.setBrush(QPalette::Text, QBrush(colour));
+    // Most answers leave the colour as it was; setting an equal palette
+    // would still send palette-change events and repaint the field.
+    if (palette == field->palette())
+        return;
     field->setPalette(palette);
 }
 

@@ -11,6 +11,7 @@
 #include <qwt_plot_canvas.h>
 #include <qwt_plot_grid.h>
 #include <qwt_plot_zoomer.h>
+#include <qwt_scale_div.h>
 #include <qwt_text.h>
 
 void Vemu::setup_plot()
@@ -30,10 +31,64 @@ void Vemu::setup_plot()
     m_plot->show();
 }
 
+bool Vemu::answer_may_change_graph(int index, const QByteArray &header) const
+{
+    // A coarse filter: every answer that a drawing takes data from passes,
+    // so only answers that the drawing would ignore are turned away.
+    const auto at = [&header](int i) { return i < header.size() ? quint8(header.at(i)) : quint8(0); };
+    const bool pilotTone = index == 6 || (index == 4 && !m_korraPlatform);
+    if (pilotTone)
+        return m_korraPlatform ? at(3) == 0x30 : (at(1) >> 4) == 3;
+    switch (index) {
+    case 1: // SNR: INFO 11
+        return m_korraPlatform ? at(7) == 3 && at(6) == 11 : at(3) == 3 && at(5) == 11;
+    case 4: // bit swaps: INFO 95 and 96
+        return at(7) == 3 && (at(6) == 95 || at(6) == 96);
+    default: // drawn from the store alone
+        return false;
+    }
+}
+
+QVector<double> Vemu::graph_view_state() const
+{
+    QVector<double> view;
+    for (int axis : {int(QwtPlot::xBottom), int(QwtPlot::yLeft)}) {
+        const QwtScaleDiv &div = m_plot->axisScaleDiv(axis);
+        view << div.lowerBound() << div.upperBound() << m_plot->axisStepSize(axis)
+             << double(m_plot->axisAutoScale(axis)) << double(qHash(m_plot->axisTitle(axis).text()));
+    }
+    view << double(m_plot->itemList(QwtPlotItem::Rtti_PlotCurve).size());
+    return view;
+}
+
+QVector<double> Vemu::graph_data_state() const
+{
+    const LiveGraphData &d = *m_graphData;
+    QVector<double> data;
+    data << ui->m_liveGraphsSelection->currentIndex() << double(m_korraPlatform)
+         << double(pilot_tone_index) << double(reinterpret_cast<quintptr>(d.snr_answer.constData()))
+         << d.snr_answer.size();
+    for (const QVector<double> *series :
+         {&d.state_times, &d.crc_times, &d.us_rate_times, &d.ds_rate_times, &d.us_swap_times,
+          &d.ds_swap_times, &d.showtime_phase, &d.training_phase}) {
+        data << series->size() << (series->isEmpty() ? 0.0 : series->last());
+    }
+    return data;
+}
+
 void Vemu::update_live_graph(QByteArray header, bool fromAnswer)
 {
+    // Answers come far more often than the series gain points (at most one
+    // a second): when the drawing changed neither the data nor the view that
+    // the canvas shows since its last replot, the canvas already shows this
+    // picture, and redrawing a day of points for every answer is skipped.
+    const QVector<double> viewBefore = graph_view_state();
+    const int index = ui->m_liveGraphsSelection->currentIndex();
+    if (fromAnswer && !answer_may_change_graph(index, header) && viewBefore == m_drawnView
+        && graph_data_state() == m_drawnData)
+        return;
     const quint16 state = m_testRunning ? m_cpeState % 100 : 7;
-    switch (ui->m_liveGraphsSelection->currentIndex()) {
+    switch (index) {
     case 1:
         plot_snr(*m_graphData, m_korraPlatform, header, m_requestPayload, m_plot, m_legend,
                  ui->m_EdslMode, state, fromAnswer);
@@ -59,13 +114,26 @@ void Vemu::update_live_graph(QByteArray header, bool fromAnswer)
         plot_pilot_tone(*m_graphData, m_korraPlatform, header, m_requestPayload, m_plot,
                         ui->m_EdslMode, m_legend, m_zoomer, state, fromAnswer);
         break;
-    default:
-        m_plot->setAxisTitle(QwtPlot::xBottom, blank_axis_title());
-        m_plot->setAxisTitle(QwtPlot::yLeft, blank_axis_title());
+    default: {
+        // Every answer comes here while "None" is shown; once the plot is
+        // blank a replot would only draw the same empty frame again.
+        const QwtText blank = blank_axis_title();
+        if (m_plot->axisTitle(QwtPlot::xBottom) == blank && m_plot->axisTitle(QwtPlot::yLeft) == blank
+            && m_plot->itemList(QwtPlotItem::Rtti_PlotCurve).isEmpty())
+            return;
+        m_plot->setAxisTitle(QwtPlot::xBottom, blank);
+        m_plot->setAxisTitle(QwtPlot::yLeft, blank);
         remove_all_curves(m_plot);
         break;
     }
+    }
+    const QVector<double> data = graph_data_state();
+    if (fromAnswer && viewBefore == m_drawnView && graph_view_state() == m_drawnView
+        && data == m_drawnData)
+        return;
     m_plot->replot();
+    m_drawnData = data;
+    m_drawnView = graph_view_state();
 }
 
 void Vemu::on_m_liveGraphsSelection_currentIndexChanged()

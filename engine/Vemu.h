@@ -23,6 +23,7 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <QVector>
 #include <QWidget>
 
 class QTcpSocket;
@@ -269,6 +270,13 @@ public:
     // ---- script additions ----
     // ---- status display additions ----
     // ---- graphs additions ----
+    // What the plot showed and was drawn from at its last replot by
+    // update_live_graph; see there.
+    bool answer_may_change_graph(int index, const QByteArray &header) const;
+    QVector<double> graph_view_state() const;
+    QVector<double> graph_data_state() const;
+    QVector<double> m_drawnView;
+    QVector<double> m_drawnData;
 };
 
 #endif

@@ -4,8 +4,21 @@
 #include <QFileInfo>
 #include <QThread>
 
+namespace {
+void (*g_fuzzSleeper)(int) = nullptr;
+}
+
+void set_platform_sleep_for_fuzzing(void (*sleeper)(int milliseconds))
+{
+    g_fuzzSleeper = sleeper;
+}
+
 void platform_sleep_ms(int milliseconds)
 {
+    if (g_fuzzSleeper) {
+        g_fuzzSleeper(milliseconds);
+        return;
+    }
     if (milliseconds > 0)
         QThread::msleep(static_cast<unsigned long>(milliseconds));
 }
