@@ -114,6 +114,8 @@ void TestAutomation::parse_data()
     row("TXT removed, link with blanks",
         automation_file({{"result_file_name", "A.txtB.TXT"}, {"link_number", "\" 7 \""}}, folder), in + "AB_L7%T",
         named("AB_L7%T"), {}, 2, description(" 7 "));
+    row("link with a tab", automation_file({{"link_number", "\"\t5\""}}, folder), in + "Test1_L5%T",
+        named("Test1_L5%T"), {}, 2, description("\t5"));
     row("link 07", automation_file({{"link_number", "07"}}, folder), in + "Test1_L07%T", named("Test1_L07%T"), {}, 2,
         description("07"));
     row("link word, polling clamped", automation_file({{"link_number", "abc"}, {"polling_time", "1000"}}, folder),
