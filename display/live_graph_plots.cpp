@@ -11,8 +11,10 @@
 #include <algorithm>
 #include <vector>
 
+#include <qwt_interval.h>
 #include <qwt_painter.h>
 #include <qwt_plot.h>
+#include <qwt_plot_canvas.h>
 #include <qwt_plot_curve.h>
 #include <qwt_scale_map.h>
 #include <qwt_plot_zoomer.h>
@@ -43,6 +45,10 @@ public:
     const std::vector<quint8> &steady_blocks() const { return m_store.steady_blocks(m_x, m_y); }
     const double *xs() const { return m_x.constData(); }
     const double *ys() const { return m_y.constData(); }
+    bool reads(const QVector<double> &x, const QVector<double> &y) const
+    {
+        return &m_x == &x && &m_y == &y;
+    }
 
 private:
     const LiveGraphData &m_store;
@@ -254,16 +260,27 @@ void attach_time_curve(QwtPlot *plot, const LiveGraphData &data, const QString &
     curve->attach(plot);
 }
 
-void attach_pilot_curve(QwtPlot *plot, const LiveGraphData &data, const QString &title,
-                        Qt::GlobalColor colour, const QVector<double> &phase,
-                        const QVector<double> &quadrature)
+// A curve of the pilot-tone graph. The showtime curve also keeps the data
+// intervals that the autoscale of the replot after its drawing used.
+class PilotCurve : public DenseDotCurve
 {
-    auto *curve = new DenseDotCurve(title);
+public:
+    using DenseDotCurve::DenseDotCurve;
+    QwtInterval scaledX;
+    QwtInterval scaledY;
+};
+
+PilotCurve *attach_pilot_curve(QwtPlot *plot, const LiveGraphData &data, const QString &title,
+                               Qt::GlobalColor colour, const QVector<double> &phase,
+                               const QVector<double> &quadrature)
+{
+    auto *curve = new PilotCurve(title);
     curve->setStyle(QwtPlotCurve::Dots);
     curve->setPaintAttribute(QwtPlotCurve::FilterPoints, true);
     curve->setPen(solid_pen(colour, 5));
     curve->setData(new StoreSeries(data, phase, quadrature));
     curve->attach(plot);
+    return curve;
 }
 
 void set_time_titles(QwtPlot *plot, const QString &yTitle)
@@ -299,14 +316,96 @@ bool address_at(const QByteArray &header, int at, quint32 address)
     return value == address;
 }
 
+// The intervals that the plot's autoscale takes from its curves.
+void autoscale_intervals(const QwtPlot *plot, QwtInterval &x, QwtInterval &y)
+{
+    x = y = QwtInterval();
+    for (const QwtPlotItem *item : plot->itemList(QwtPlotItem::Rtti_PlotCurve)) {
+        if (!item->testItemAttribute(QwtPlotItem::AutoScale) || !item->isVisible())
+            continue;
+        const QRectF rect = item->boundingRect();
+        if (rect.width() >= 0.0)
+            x |= QwtInterval(rect.left(), rect.right());
+        if (rect.height() >= 0.0)
+            y |= QwtInterval(rect.top(), rect.bottom());
+    }
+}
+
 void draw_pilot_points(LiveGraphData &data, QwtPlot *plot, bool titled)
 {
     remove_all_curves(plot);
     if (!data.training_phase.isEmpty())
         attach_pilot_curve(plot, data, titled ? QStringLiteral("Training") : QString(), Qt::blue,
                            data.training_phase, data.training_quadrature);
-    attach_pilot_curve(plot, data, titled ? QStringLiteral("Showtime") : QString(), Qt::red,
-                       data.showtime_phase, data.showtime_quadrature);
+    PilotCurve *showtime = attach_pilot_curve(plot, data, titled ? QStringLiteral("Showtime") : QString(),
+                                              Qt::red, data.showtime_phase, data.showtime_quadrature);
+    autoscale_intervals(plot, showtime->scaledX, showtime->scaledY);
+}
+
+// The showtime curve of the last drawing of this graph when the plot holds
+// exactly that drawing's curves, else null.
+PilotCurve *drawn_showtime_curve(const LiveGraphData &data, QwtPlot *plot, bool titled)
+{
+    const QwtPlotItemList items = plot->itemList(QwtPlotItem::Rtti_PlotCurve);
+    const bool training = !data.training_phase.isEmpty();
+    if (items.size() != (training ? 2 : 1))
+        return nullptr;
+    const auto reads = [&](const QwtPlotItem *item, const QVector<double> &x,
+                           const QVector<double> &y, const QString &title) {
+        const auto *curve = dynamic_cast<const PilotCurve *>(item);
+        const auto *series = curve ? dynamic_cast<const StoreSeries *>(curve->data()) : nullptr;
+        return series && series->reads(x, y) && curve->title().text() == title;
+    };
+    if (training
+        && !reads(items.first(), data.training_phase, data.training_quadrature,
+                  titled ? QStringLiteral("Training") : QString()))
+        return nullptr;
+    if (!reads(items.last(), data.showtime_phase, data.showtime_quadrature,
+               titled ? QStringLiteral("Showtime") : QString()))
+        return nullptr;
+    return static_cast<PilotCurve *>(items.last());
+}
+
+// A showtime point drawn last on a picture that keeps its curves and scales
+// changes the canvas by its own pixels alone: they are painted into the
+// canvas's backing store, which a replot would fill with the same picture.
+// False when the picture changes otherwise; the caller then draws it all.
+bool paint_showtime_point(const LiveGraphData &data, QwtPlot *plot, bool titled, bool autoscaledBefore)
+{
+    auto *canvas = qobject_cast<QwtPlotCanvas *>(plot->canvas());
+    // A null store means a replot not painted yet, or nothing painted at all.
+    if (!canvas || !canvas->testPaintAttribute(QwtPlotCanvas::BackingStore) || !canvas->backingStore()
+        || canvas->backingStore()->isNull())
+        return false;
+    PilotCurve *curve = drawn_showtime_curve(data, plot, titled);
+    const int n = data.showtime_phase.size();
+    if (!curve || n < 1 || static_cast<int>(curve->dataSize()) != n)
+        return false;
+    const bool autoscaled = plot->axisAutoScale(QwtPlot::xBottom) && plot->axisAutoScale(QwtPlot::yLeft);
+    const bool fixed = !plot->axisAutoScale(QwtPlot::xBottom) && !plot->axisAutoScale(QwtPlot::yLeft);
+    if (autoscaled != autoscaledBefore || (!autoscaled && !fixed))
+        return false;
+    if (autoscaled) {
+        QwtInterval x, y;
+        autoscale_intervals(plot, x, y);
+        if (x != curve->scaledX || y != curve->scaledY)
+            return false;
+    }
+
+    const QwtScaleMap xMap = plot->canvasMap(curve->xAxis());
+    const QwtScaleMap yMap = plot->canvasMap(curve->yAxis());
+    const QRect contents = canvas->contentsRect();
+    QPainter painter(const_cast<QPixmap *>(canvas->backingStore()));
+    painter.setClipRect(contents);
+    painter.setRenderHint(QPainter::Antialiasing, curve->testRenderHint(QwtPlotItem::RenderAntialiased));
+    curve->drawSeries(&painter, xMap, yMap, contents, n - 1, n - 1);
+    painter.end();
+
+    const QPoint at(qRound(xMap.transform(data.showtime_phase.last())),
+                    qRound(yMap.transform(data.showtime_quadrature.last())));
+    const int reach = qCeil(curve->pen().widthF()) + 2;
+    canvas->update(QRect(at, at).adjusted(-reach, -reach, reach, reach) & contents);
+    return true;
 }
 
 // The part of the device a dense curve draws into, with the map of the
@@ -698,13 +797,16 @@ void plot_net_rates(LiveGraphData &data, QwtPlot *plot)
                       make_symbol(QwtSymbol::Cross, Qt::blue, 3, 7));
 }
 
-void plot_pilot_tone(LiveGraphData &data, bool korra, const QByteArray &header,
+bool plot_pilot_tone(LiveGraphData &data, bool korra, const QByteArray &header,
                      const QByteArray &payload, QwtPlot *plot, const QLineEdit *dslMode,
                      QwtLegend *, QwtPlotZoomer *zoomer, quint16 state, bool fromAnswer)
 {
+    const QwtText titleX = plot->axisTitle(QwtPlot::xBottom);
+    const QwtText titleY = plot->axisTitle(QwtPlot::yLeft);
+    const bool autoscaled = plot->axisAutoScale(QwtPlot::xBottom) && plot->axisAutoScale(QwtPlot::yLeft);
     plot->setAxisTitle(QwtPlot::yLeft, graph_axis_title(QStringLiteral("x100 Quadrature")));
     if (state < 6 || state > 9)
-        return;
+        return false;
     if (pilot_tone_index == 0)
         plot->setAxisTitle(QwtPlot::xBottom, graph_axis_title(QStringLiteral("x100 Phase")));
 
@@ -719,7 +821,7 @@ void plot_pilot_tone(LiveGraphData &data, bool korra, const QByteArray &header,
 
     if (!fromAnswer) {
         draw_pilot_points(data, plot, false);
-        return;
+        return false;
     }
 
     bool indexAnswer = false;
@@ -727,7 +829,7 @@ void plot_pilot_tone(LiveGraphData &data, bool korra, const QByteArray &header,
     if (korra) {
         if (header.size() < 12 || byte_at(header, 0) != 0 || byte_at(header, 1) != 0
             || byte_at(header, 2) != 0x40 || byte_at(header, 3) != 0x30)
-            return;
+            return false;
         const qint8 count = static_cast<qint8>(byte_at(header, 5));
         const qint8 elements = static_cast<qint8>(byte_at(header, 11));
         indexAnswer = count >= 1 && address_at(header, 6, data.pilot_tone_index_address)
@@ -736,7 +838,7 @@ void plot_pilot_tone(LiveGraphData &data, bool korra, const QByteArray &header,
                       && byte_at(header, 10) == 0 && elements >= 4;
     } else {
         if (header.size() < 2 || byte_at(header, 0) != 0 || (byte_at(header, 1) >> 4) != 3)
-            return;
+            return false;
         const int count = byte_at(header, 1) & 0x0F;
         const bool zeros = byte_at(header, 2) == 0 && byte_at(header, 3) == 0;
         indexAnswer = count >= 1 && zeros && address_at(header, 4, data.pilot_tone_index_address);
@@ -750,10 +852,10 @@ void plot_pilot_tone(LiveGraphData &data, bool korra, const QByteArray &header,
         const QString title = vdsl ? QStringLiteral("x100 Phase[for the pilot tone  %1]")
                                    : QStringLiteral("x100 Phase [for the pilot tone  %1]");
         plot->setAxisTitle(QwtPlot::xBottom, title.arg(pilot_tone_index));
-        return;
+        return false;
     }
     if (!arrayAnswer)
-        return;
+        return false;
 
     const double phase = signed_word_at(payload, 0) / 100.0;
     const double quadrature = signed_word_at(payload, 1) / 100.0;
@@ -764,5 +866,10 @@ void plot_pilot_tone(LiveGraphData &data, bool korra, const QByteArray &header,
         data.showtime_phase.append(phase);
         data.showtime_quadrature.append(quadrature);
     }
+    if (state != 6 && plot->axisTitle(QwtPlot::xBottom) == titleX
+        && plot->axisTitle(QwtPlot::yLeft) == titleY
+        && paint_showtime_point(data, plot, korra, autoscaled))
+        return true;
     draw_pilot_points(data, plot, korra);
+    return false;
 }

@@ -51,7 +51,9 @@ void plot_crcs(LiveGraphData &data, QwtPlot *plot);
 void plot_bit_swaps(LiveGraphData &data, bool korra, const QByteArray &header,
                     const QByteArray &payload, QwtPlot *plot, bool fromAnswer);
 void plot_net_rates(LiveGraphData &data, QwtPlot *plot);
-void plot_pilot_tone(LiveGraphData &data, bool korra, const QByteArray &header,
+// True when the answer's point was painted onto the canvas as it stands,
+// which then needs no replot.
+bool plot_pilot_tone(LiveGraphData &data, bool korra, const QByteArray &header,
                      const QByteArray &payload, QwtPlot *plot, const QLineEdit *dslMode,
                      QwtLegend *legend, QwtPlotZoomer *zoomer, quint16 state, bool fromAnswer);
 

@@ -88,6 +88,7 @@ void Vemu::update_live_graph(QByteArray header, bool fromAnswer)
         && graph_data_state() == m_drawnData)
         return;
     const quint16 state = m_testRunning ? m_cpeState % 100 : 7;
+    bool paintedInPlace = false;
     switch (index) {
     case 1:
         plot_snr(*m_graphData, m_korraPlatform, header, m_requestPayload, m_plot, m_legend,
@@ -104,15 +105,16 @@ void Vemu::update_live_graph(QByteArray header, bool fromAnswer)
             plot_bit_swaps(*m_graphData, m_korraPlatform, header, m_requestPayload, m_plot,
                            fromAnswer);
         else
-            plot_pilot_tone(*m_graphData, m_korraPlatform, header, m_requestPayload, m_plot,
-                            ui->m_EdslMode, m_legend, m_zoomer, state, fromAnswer);
+            paintedInPlace = plot_pilot_tone(*m_graphData, m_korraPlatform, header, m_requestPayload,
+                                             m_plot, ui->m_EdslMode, m_legend, m_zoomer, state,
+                                             fromAnswer);
         break;
     case 5:
         plot_net_rates(*m_graphData, m_plot);
         break;
     case 6:
-        plot_pilot_tone(*m_graphData, m_korraPlatform, header, m_requestPayload, m_plot,
-                        ui->m_EdslMode, m_legend, m_zoomer, state, fromAnswer);
+        paintedInPlace = plot_pilot_tone(*m_graphData, m_korraPlatform, header, m_requestPayload,
+                                         m_plot, ui->m_EdslMode, m_legend, m_zoomer, state, fromAnswer);
         break;
     default: {
         // Every answer comes here while "None" is shown; once the plot is
@@ -128,6 +130,10 @@ void Vemu::update_live_graph(QByteArray header, bool fromAnswer)
     }
     }
     const QVector<double> data = graph_data_state();
+    if (paintedInPlace) {
+        m_drawnData = data;
+        return;
+    }
     if (fromAnswer && viewBefore == m_drawnView && graph_view_state() == m_drawnView
         && data == m_drawnData)
         return;

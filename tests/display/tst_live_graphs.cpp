@@ -70,6 +70,8 @@ private slots:
     void snr();
     void pilot_tone_data();
     void pilot_tone();
+    void pilot_tone_painted_in_place_data();
+    void pilot_tone_painted_in_place();
     void selection_and_reset();
     void dense_curves_draw_what_qwt_draws_data();
     void dense_curves_draw_what_qwt_draws();
@@ -395,6 +397,74 @@ void TstLiveGraphs::pilot_tone()
     QVERIFY(w->m_plot->axisAutoScale(QwtPlot::xBottom));
     QVERIFY(pixels_of(Qt::red) > 20);
     QVERIFY(pixels_of(Qt::blue) > 10);
+}
+
+void TstLiveGraphs::pilot_tone_painted_in_place_data()
+{
+    QTest::addColumn<bool>("korra");
+    QTest::addColumn<int>("preloaded");
+    QTest::newRow("korra, empty") << true << 0;
+    QTest::newRow("legacy, empty") << false << 0;
+    QTest::newRow("korra, dense") << true << 5000;
+}
+
+// Showtime points that keep the curves and scales are painted onto the canvas
+// alone; the canvas then shows what a full redraw of the same data shows.
+void TstLiveGraphs::pilot_tone_painted_in_place()
+{
+    QFETCH(bool, korra);
+    QFETCH(int, preloaded);
+    LiveGraphData &d = *w->m_graphData;
+    quint32 seed = 11;
+    auto coordinate = [&seed] {
+        seed = seed * 1103515245u + 12345u;
+        return quint16(int((seed >> 16) % 2300) - 1150);
+    };
+    for (int i = 0; i < preloaded; ++i) {
+        d.showtime_phase.append(qint16(coordinate()) / 100.0);
+        d.showtime_quadrature.append(qint16(coordinate()) / 100.0);
+    }
+    select(korra ? 6 : 4, korra);
+    w->m_testRunning = true;
+    const QByteArray array = memory_read(korra, kArrayAddress, korra ? 4 : 2);
+    auto add = [&](quint16 phase, quint16 quadrature) {
+        answer(array, be_words({phase, quadrature}));
+        QCoreApplication::processEvents();
+    };
+    w->m_cpeState = 6;
+    add(0, 0);
+    w->m_cpeState = 8;
+    add(-1200 & 0xffff, -1200 & 0xffff);
+    add(1200, 1200);
+
+    const QImage before = w->m_plot->canvas()->grab().toImage();
+    int inPlace = 0;
+    for (int i = 0; i < 60; ++i) {
+        QwtPlotCurve *showtime = curves().last();
+        if (i == 30) {
+            // Beyond the bounds: new scales, all redrawn.
+            add(1500, 0);
+            QVERIFY(curves().last() != showtime);
+            continue;
+        }
+        if (i == 40) {
+            w->m_cpeState = 6;
+            add(coordinate(), coordinate());
+            QVERIFY(curves().last() != showtime);
+            w->m_cpeState = 8;
+            continue;
+        }
+        add(coordinate(), coordinate());
+        inPlace += curves().last() == showtime;
+    }
+    QCOMPARE(inPlace, 58);
+    QCOMPARE(d.showtime_phase.size(), preloaded + 61);
+    const QImage painted = w->m_plot->canvas()->grab().toImage();
+    QVERIFY(painted != before);
+
+    w->update_live_graph(QByteArray(12, '\0'), false);
+    const QImage redrawn = w->m_plot->canvas()->grab().toImage();
+    QVERIFY(painted == redrawn);
 }
 
 void TstLiveGraphs::selection_and_reset()
