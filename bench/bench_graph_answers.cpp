@@ -13,6 +13,7 @@
 
 #include "message.h"
 #include "simcpe.h"
+#include "bench_support.h"
 #include "test_support.h"
 
 #include <QApplication>
@@ -22,7 +23,6 @@
 
 #include <atomic>
 #include <cstdio>
-#include <ctime>
 
 namespace {
 
@@ -33,13 +33,6 @@ const quint32 kArrayAddress = 0x00123500;
 const quint8 kGroupInfo = 3;
 const quint8 kGroupRate = 6;
 const quint8 kGroupCntr = 10;
-
-double cpu_seconds()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return ts.tv_sec + ts.tv_nsec / 1e9;
-}
 
 // A day of steady points ending just before the graph clock's present
 // second, around the values the simulated CPE answers, so that the live
@@ -118,11 +111,7 @@ int main(int argc, char **argv)
 
     ScopedWorkFolder folder;
     ModalAnswerer answerer;
-    folder.writeFile(
-        QStringLiteral("Vemu.ini"),
-        QStringLiteral("[Settings]\nip_address=%1\npolling_time=0\noutput_file=bench\n")
-            .arg(QString::fromLatin1(kAddress))
-            .toUtf8());
+    write_polling_settings(folder, kAddress);
     Vemu window;
     window.resize(1200, 1000);
     window.show();

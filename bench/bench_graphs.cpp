@@ -6,6 +6,7 @@
 
 #include "LiveGraphData.h"
 #include "Vemu.h"
+#include "bench_support.h"
 #include "test_support.h"
 #include "ui_Vemu.h"
 
@@ -17,20 +18,12 @@
 #include <qwt_plot.h>
 
 #include <cstdio>
-#include <ctime>
 
 namespace {
 
 const int kDay = 86400;
 const quint32 kIndexAddress = 0x00123400;
 const quint32 kArrayAddress = 0x00123500;
-
-double cpu_seconds()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return ts.tv_sec + ts.tv_nsec / 1e9;
-}
 
 QByteArray korra_cmv_header(quint8 words, quint8 address, quint8 group)
 {

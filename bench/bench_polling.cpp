@@ -10,6 +10,7 @@
 
 #include "message.h"
 #include "simcpe.h"
+#include "bench_support.h"
 #include "test_support.h"
 
 #include <QApplication>
@@ -19,7 +20,6 @@
 #include <QThread>
 #include <QTimer>
 
-#include <sys/resource.h>
 
 #include <atomic>
 #include <cstdio>
@@ -28,14 +28,6 @@ namespace {
 
 const char *kAddress = "127.0.10.40";
 const int kCalibrationAnswers = 20000;
-
-double cpu_seconds()
-{
-    rusage usage {};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec
-           + usage.ru_stime.tv_usec / 1e6;
-}
 
 long resident_kb()
 {
@@ -140,11 +132,7 @@ int main(int argc, char **argv)
 
     ScopedWorkFolder folder;
     ModalAnswerer answerer;
-    folder.writeFile(
-        QStringLiteral("Vemu.ini"),
-        QStringLiteral("[Settings]\nip_address=%1\npolling_time=0\noutput_file=bench\n")
-            .arg(QString::fromLatin1(kAddress))
-            .toUtf8());
+    write_polling_settings(folder, kAddress);
     Vemu window;
     window.on_m_Bconnect_clicked();
     if (!wait_until([&] { return window.m_connected && !window.m_detectionPending; }, 5000)) {
