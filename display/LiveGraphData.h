@@ -1,6 +1,8 @@
 #ifndef LIVEGRAPHDATA_H
 #define LIVEGRAPHDATA_H
 
+// Room display/: status decoders, the live-graph store and the plot drawings; no window.
+
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QHash>

@@ -1,6 +1,8 @@
 #ifndef LIVE_GRAPH_PLOTS_H
 #define LIVE_GRAPH_PLOTS_H
 
+// Room display/: status decoders, the live-graph store and the plot drawings; no window.
+
 // The drawings of the live graphs. Each one reads the store, adds to it what
 // it takes from the answer (bit swaps, pilot-tone points, the SNR answer) and
 // rebuilds the plot's curves; none of them replots.

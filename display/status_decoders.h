@@ -1,6 +1,8 @@
 #ifndef STATUS_DECODERS_H
 #define STATUS_DECODERS_H
 
+// Room display/: status decoders, the live-graph store and the plot drawings; no window.
+
 // Pure helpers behind the status panel and the information tabs: name tables,
 // firmware-version decoding, answer-header tests and payload word reading.
 // They work on the bytes of one answer and keep no state.

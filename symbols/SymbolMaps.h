@@ -1,6 +1,8 @@
 #ifndef SYMBOLMAPS_H
 #define SYMBOLMAPS_H
 
+// Room symbols/: the firmware ELF32 symbol table; no window.
+
 #include <QMap>
 #include <QString>
 

@@ -1,6 +1,8 @@
 #ifndef ELF_READER_H
 #define ELF_READER_H
 
+// Room symbols/: the firmware ELF32 symbol table; no window.
+
 // Reader of the firmware's ELF32 symbol file. Every function opens the file
 // itself and closes it before returning; results are 1 / 0 (or an index /
 // -1) and the diagnostics go to standard output. Files that are not ELF32 in

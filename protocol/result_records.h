@@ -1,6 +1,8 @@
 #ifndef RESULT_RECORDS_H
 #define RESULT_RECORDS_H
 
+// Room protocol/: the wire and the files (request packets, script parsing, answer framing, result records); no window.
+
 // Writers of the result record stream. Each appends one record to the end of
 // `buffer`; a record is its kind (8-bit), the period counter (16-bit) and its
 // fields, big-endian, in the data stream form of Qt 4.8.

@@ -1,6 +1,8 @@
 #ifndef ANSWER_FRAMING_H
 #define ANSWER_FRAMING_H
 
+// Room protocol/: the wire and the files (request packets, script parsing, answer framing, result records); no window.
+
 // Cutting the CPE's byte stream into whole answers, and the header tests of
 // the Korra protocol, free of any socket or window.
 

@@ -1,6 +1,8 @@
 #ifndef UPDATE_CPE_INFO_H
 #define UPDATE_CPE_INFO_H
 
+// Room window/: the Vemu main window, its form and everything that touches it.
+
 #include <QByteArray>
 
 #include <QList>

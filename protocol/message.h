@@ -1,6 +1,8 @@
 #ifndef MESSAGE_H
 #define MESSAGE_H
 
+// Room protocol/: the wire and the files (request packets, script parsing, answer framing, result records); no window.
+
 #include <QByteArray>
 #include <QHash>
 #include <QString>

@@ -1,6 +1,8 @@
 #ifndef VEMU_H
 #define VEMU_H
 
+// Room window/: the Vemu main window, its form and everything that touches it.
+
 // The main window. All engine and display state lives here; the member
 // functions are spread over one source file per concern:
 //   vemu_window.cpp      construction, destruction, log lines

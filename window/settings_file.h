@@ -1,6 +1,8 @@
 #ifndef SETTINGS_FILE_H
 #define SETTINGS_FILE_H
 
+// Room window/: the Vemu main window, its form and everything that touches it.
+
 #include <QString>
 
 class QLineEdit;

@@ -5,7 +5,7 @@
 
 #include "LiveGraphData.h"
 #include "Vemu.h"
-#include "../engine/polling_rig.h"
+#include "polling_rig.h"
 
 // Object name -> expected text. A text may start with the colour it must
 // have ("blue:", "red:", "green:", or "same:" for the colour it had); without

@@ -1,6 +1,8 @@
 #ifndef SESSION_LOG_H
 #define SESSION_LOG_H
 
+// Room window/: the Vemu main window, its form and everything that touches it.
+
 #include <QString>
 
 // Creates "Results" and "Results/Logs" below the working folder where missing.

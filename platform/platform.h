@@ -1,6 +1,8 @@
 #ifndef PLATFORM_H
 #define PLATFORM_H
 
+// Room platform/: what the host system gives (sleep, the archiver, path rules), below every other room.
+
 #include <QString>
 
 // What the tool needs of its host that Qt does not give in the same form.

@@ -1,6 +1,8 @@
 #ifndef SCRIPT_PARSER_H
 #define SCRIPT_PARSER_H
 
+// Room protocol/: the wire and the files (request packets, script parsing, answer framing, result records); no window.
+
 // The request-script parser, free of any window: each function turns script
 // text into request objects and log fragments that the caller appends to
 // the log and the request list.
