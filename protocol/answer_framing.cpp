@@ -54,31 +54,46 @@ int korra_element_count(const QByteArray &header)
 
 int korra_payload_size(const QByteArray &header)
 {
+    if (byte_at(header, 3) >> 4 == 0x5)
+        return 0;
     return korra_element_count(header) * answer_unit(korra_answer_kind(header));
 }
 
-bool korra_has_pad_byte(const QByteArray &header)
+AnswerFrame answer_frame(const QByteArray &stream, bool korra)
 {
-    return korra_answer_kind(header) == kMemory8Answer && header.size() >= 12
-           && (byte_at(header, 11) & 1) != 0;
-}
-
-int korra_frame_length(const QByteArray &stream)
-{
+    AnswerFrame frame;
+    if (!korra) {
+        frame.length = stream.isEmpty() ? 0 : kLegacyAnswerSize;
+        return frame;
+    }
     if (stream.size() < kKorraHeaderSize)
-        return 0;
+        return frame;
     const QByteArray header = stream.left(kKorraHeaderSize);
+    frame.length = kKorraHeaderSize;
     // An ERROR answer repeats the request's count but carries no data.
     if (is_error_header(header))
-        return kKorraHeaderSize;
-    return kKorraHeaderSize + korra_payload_size(header) + (korra_has_pad_byte(header) ? 1 : 0);
+        return frame;
+    frame.length += korra_payload_size(header);
+    const int kind = korra_answer_kind(header);
+    if (kind == kMemory8Answer && (korra_element_count(header) & 1))
+        frame.optional = 1;
+    else if (kind == kOtherAnswer && byte_at(header, 3) >> 4 == 0x5)
+        frame.optional = korra_element_count(header) * answer_unit(kind);
+    return frame;
 }
 
-int answer_frame_length(const QByteArray &stream, bool korra)
+int late_rest_length(const QByteArray &arrival, int owed, bool korra, const QByteArray &request)
 {
-    if (korra)
-        return korra_frame_length(stream);
-    return stream.isEmpty() ? 0 : kLegacyAnswerSize;
+    if (owed <= 0 || arrival.isEmpty())
+        return 0;
+    if (!korra)
+        return arrival.size() % kLegacyAnswerSize == 0 ? 0 : qMin(owed, arrival.size());
+    if (arrival.size() < kKorraHeaderSize)
+        return -1;
+    const QByteArray header = arrival.left(kKorraHeaderSize);
+    if (answer_matches_request(header, request) || is_error_header(header))
+        return 0;
+    return qMin(owed, arrival.size());
 }
 
 bool is_error_header(const QByteArray &header)

@@ -35,18 +35,31 @@ int answer_unit(int kind);
 // or fewer, byte 11 taken as 0 for one of 11 bytes.
 int korra_element_count(const QByteArray &header);
 
-// Payload bytes that a Korra header announces (count x unit, none for a
-// write acknowledgement), without the pad byte of an odd 8-bit count.
+// Payload bytes that a Korra answer carries by its header: count x unit, none
+// for a write acknowledgement (byte 3 0x50 to 0x5F, or 0xB0) whatever its
+// count says, and without the pad byte of an odd 8-bit count.
 int korra_payload_size(const QByteArray &header);
 
-// An 8-bit read of an odd count carries one more byte to fill its last word.
-bool korra_has_pad_byte(const QByteArray &header);
+// What can be told of the answer that begins `stream`: `length` bytes that it
+// surely holds (possibly more than the stream holds yet; 0 while that cannot
+// be told: an empty stream, or a Korra header not yet complete), then up to
+// `optional` bytes that the answer rules let the device leave out (the pad
+// byte of an odd 8-bit read, a count's worth of payload after a CMV write
+// acknowledgement of kind 6). A Korra ERROR answer is its header alone.
+struct AnswerFrame
+{
+    int length = 0;
+    int optional = 0;
+};
+AnswerFrame answer_frame(const QByteArray &stream, bool korra);
 
-// Length of the whole answer that begins `stream` (possibly more than the
-// stream holds yet), or 0 while that cannot be told: an empty stream, or a
-// Korra header not yet complete. A Korra ERROR answer is its header alone.
-int korra_frame_length(const QByteArray &stream);
-int answer_frame_length(const QByteArray &stream, bool korra);
+// While `owed` bytes of an earlier answer are missing, the number of bytes at
+// the start of `arrival` that are its late rest. 0 when the arrival begins a
+// new answer instead and the rest is lost: a Korra header that answers
+// `request` (the request in flight) or an ERROR answer, or on the legacy
+// platform an arrival of whole 32-byte answers. -1 while a Korra arrival is
+// shorter than a header and cannot tell yet.
+int late_rest_length(const QByteArray &arrival, int owed, bool korra, const QByteArray &request);
 
 // An ERROR answer: byte 1 0x80, low nibble of byte 2 zero, high nibble of
 // byte 3 0xF; a header of fewer than 4 bytes is none.

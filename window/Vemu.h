@@ -231,14 +231,17 @@ public:
     // when they came together with an answer handled before.
     qint64 m_answerArrivalMs = -1;
     QTimer *m_fragmentTimer = nullptr;
-    // Bytes of an answer given up on as a fragment that are still to come;
-    // they are dropped when they do.
+    // Bytes of an answer that may still come: the rest of one given up on as
+    // a fragment, or what the answer rules let the device leave out. They
+    // are dropped when they come; an arrival that begins a new answer
+    // cancels them.
     int m_owedAnswerBytes = 0;
     bool m_receiving = false;
     bool m_receivePassQueued = false;
     // Between Start and the opening of the first period.
     bool m_awaitingFirstPeriod = false;
     void read_link_input();
+    bool settle_owed_bytes(bool giveUpFragment);
     void handle_buffered_answers(bool giveUpFragment);
     void handle_answer(qint64 delayMs);
     void fragment_timeout();

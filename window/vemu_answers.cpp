@@ -85,17 +85,34 @@ void Vemu::receive()
 
 void Vemu::read_link_input()
 {
-    QByteArray bytes = m_socket->readAll();
-    if (m_owedAnswerBytes > 0) {
-        const int late = qMin(m_owedAnswerBytes, bytes.size());
-        bytes.remove(0, late);
-        m_owedAnswerBytes -= late;
-    }
+    const QByteArray bytes = m_socket->readAll();
     if (bytes.isEmpty())
         return;
     if (m_rxBuffer.isEmpty())
         m_answerArrivalMs = m_stopwatch->isValid() ? m_stopwatch->elapsed() : 0;
     m_rxBuffer.append(bytes);
+}
+
+bool Vemu::settle_owed_bytes(bool giveUpFragment)
+{
+    // Bytes are owed only while nothing else is held, so the held bytes are
+    // what arrived since: they tell a late rest from a lost one.
+    int late = late_rest_length(m_rxBuffer, m_owedAnswerBytes, m_korraPlatform, m_lastRequest);
+    if (late < 0) {
+        if (!giveUpFragment)
+            return false;
+        // Too few bytes for a header after the fragment wait: a rest.
+        late = qMin(m_owedAnswerBytes, m_rxBuffer.size());
+    }
+    if (late == 0) {
+        m_owedAnswerBytes = 0;
+        return true;
+    }
+    m_rxBuffer.remove(0, late);
+    m_owedAnswerBytes -= late;
+    if (m_rxBuffer.isEmpty())
+        m_answerArrivalMs = -1;
+    return true;
 }
 
 void Vemu::handle_buffered_answers(bool giveUpFragment)
@@ -113,20 +130,36 @@ void Vemu::handle_buffered_answers(bool giveUpFragment)
             m_owedAnswerBytes = 0;
             break;
         }
-        int length = answer_frame_length(m_rxBuffer, m_korraPlatform);
+        if (m_owedAnswerBytes > 0) {
+            if (!settle_owed_bytes(giveUpFragment))
+                break;
+            // What is left is a new answer, with a wait of its own.
+            if (m_owedAnswerBytes > 0 || m_rxBuffer.isEmpty())
+                giveUpFragment = false;
+            continue;
+        }
+        // Whether the answer rules size this answer: every legacy frame, a
+        // Korra header only when it answers the request in flight.
+        const bool sizeKnown
+            = !m_korraPlatform
+              || answer_matches_request(m_rxBuffer.left(kKorraHeaderSize), m_lastRequest);
+        const AnswerFrame frame = answer_frame(m_rxBuffer, m_korraPlatform);
+        int length = frame.length;
         if (length == 0 || length > m_rxBuffer.size()) {
             if (!giveUpFragment)
                 break;
-            // TCP loses nothing: the rest of this answer comes later and
-            // would be taken for the start of the next one. Its size is
-            // trusted only from a header that answers the request.
-            const bool sizeKnown = length > 0
-                                   && (!m_korraPlatform
-                                       || answer_matches_request(m_rxBuffer.left(kKorraHeaderSize),
-                                                                 m_lastRequest));
-            if (sizeKnown)
-                m_owedAnswerBytes = length - m_rxBuffer.size();
+            // TCP loses nothing: should the rest of this answer come later,
+            // it is not to be taken for the start of the next one.
+            if (sizeKnown && length > 0)
+                m_owedAnswerBytes = length - m_rxBuffer.size() + frame.optional;
             length = m_rxBuffer.size();
+        } else {
+            // What the rules let the device leave out is not waited for;
+            // should it come after all, it is owed like a late rest.
+            const int optional = qMin(frame.optional, m_rxBuffer.size() - length);
+            if (sizeKnown)
+                m_owedAnswerBytes = frame.optional - optional;
+            length += optional;
         }
         giveUpFragment = false;
         m_fragmentTimer->stop();
@@ -193,7 +226,7 @@ void Vemu::queue_receive_pass()
 
 void Vemu::discard_link_input()
 {
-    const qint64 dropped = m_socket->readAll().size();
+    const qint64 dropped = m_socket->readAll().size() + m_rxBuffer.size();
     m_owedAnswerBytes = int(qMax<qint64>(0, m_owedAnswerBytes - dropped));
     m_rxBuffer.clear();
     m_answerRead = m_answer.size();
@@ -284,9 +317,7 @@ void Vemu::process_korra_answer()
     m_errorAnswer = false;
 
     const int kind = korra_answer_kind(header);
-    QByteArray payload;
-    if (kind != kWriteAck)
-        payload = take_answer_bytes(korra_element_count(header) * answer_unit(kind));
+    QByteArray payload = take_answer_bytes(korra_payload_size(header));
 
     display_firmware_info(header, payload);
     handle_state_answer(header, payload);
