@@ -291,6 +291,7 @@ struct SimCpe::Shared
         int param = 0;
         int param2 = 0;
         RequestFilter filter;
+        AnswerEdit edit;
     };
 
     mutable QRecursiveMutex mutex;
@@ -321,8 +322,9 @@ struct SimCpe::Shared
     QString error;
     bool verbose = false;
 
-    QList<Fault> wrong, errorAnswers, slow, split, silent;
+    QList<Fault> wrong, errorAnswers, slow, split, silent, edits;
     bool mergeNext = false;
+    RequestFilter mergeFilter;
     int closeAfter = -1;
 
     QByteArray effectiveFirmware() const
@@ -743,13 +745,15 @@ private:
             answer.wrong = s.takeFault(s.wrong, r, &fault);
             answer.bytes = m_korra ? korraAnswer(s, r, now, answer.wrong) : legacyAnswer(s, r, now, answer.wrong);
         }
+        if (r.kind != SimRequest::PlatformQuery && s.takeFault(s.edits, r, &fault))
+            answer.bytes = fault.edit(answer.bytes);
 
         qint64 due = now;
         if (s.takeFault(s.slow, r, &fault)) {
             answer.delayed = true;
             due += fault.param;
         }
-        if (s.mergeNext) {
+        if (s.mergeNext && (!s.mergeFilter || s.mergeFilter(r))) {
             s.mergeNext = false;
             answer.merged = true;
             m_held += answer.bytes;
@@ -1199,16 +1203,23 @@ void SimCpe::splitAnswers(int pauseMs, int splitAt, int times, const RequestFilt
     d->split << Shared::Fault{times, pauseMs, splitAt, filter};
 }
 
-void SimCpe::mergeNextTwoAnswers()
+void SimCpe::mergeNextTwoAnswers(const RequestFilter &filter)
 {
     QMutexLocker lock(&d->mutex);
     d->mergeNext = true;
+    d->mergeFilter = filter;
 }
 
 void SimCpe::staySilent(int times, const RequestFilter &filter)
 {
     QMutexLocker lock(&d->mutex);
     d->silent << Shared::Fault{times, 0, 0, filter};
+}
+
+void SimCpe::editAnswers(const AnswerEdit &edit, int times, const RequestFilter &filter)
+{
+    QMutexLocker lock(&d->mutex);
+    d->edits << Shared::Fault{times, 0, 0, filter, edit};
 }
 
 void SimCpe::closeConnection()
@@ -1235,6 +1246,7 @@ void SimCpe::clearFaults()
     d->slow.clear();
     d->split.clear();
     d->silent.clear();
+    d->edits.clear();
     d->mergeNext = false;
     d->closeAfter = -1;
 }

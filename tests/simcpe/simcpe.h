@@ -67,6 +67,8 @@ struct StateStep
 };
 
 using RequestFilter = std::function<bool(const SimRequest &)>;
+// Rewrites the bytes of an answer before they go out.
+using AnswerEdit = std::function<QByteArray(const QByteArray &)>;
 
 class SimCpe : public QObject
 {
@@ -151,9 +153,13 @@ public:
     void answerSlowly(int delayMs, int times = 1, const RequestFilter &filter = {});
     // The first splitAt bytes (default: half the answer) go out, the rest pauseMs later.
     void splitAnswers(int pauseMs, int splitAt = -1, int times = 1, const RequestFilter &filter = {});
-    // The next answer is held back and written in one segment with the one after it.
-    void mergeNextTwoAnswers();
+    // The next answer (whose request passes the filter) is held back and
+    // written in one segment with the one after it.
+    void mergeNextTwoAnswers(const RequestFilter &filter = {});
     void staySilent(int times = 1, const RequestFilter &filter = {});
+    // The answer goes out as `edit` makes it: a rest that never comes (cut
+    // short), a header byte the device varies, a pad byte left out.
+    void editAnswers(const AnswerEdit &edit, int times = 1, const RequestFilter &filter = {});
     void closeConnection();          // graceful close, the client sees the remote host close
     void closeAfterAnswers(int n);   // right after the n-th answer written from now on
     void clearFaults();

@@ -1,26 +1,88 @@
-// The polling cycle end to end against the simulated CPE: Start and Stop,
-// the request sequence on the wire, periods, skipped requests, Reset and
-// Fail, and the records read back from the part file.
+// Polling and answers end to end against the simulated CPE, one row per
+// platform, line state and fault. One oracle for all: the wire carries what
+// the script asks, every answered read is in exactly one record, in order,
+// and the test logs the row's error and critical-phase lines, no other.
 
 #include "Vemu.h"
 #include "ui_Vemu.h"
 
-#include "polling_rig.h"
+#include "rig.h"
+#include "script_parser.h"
 
 #include <QMessageBox>
+#include <QtTest>
 
 namespace {
 
-QString address(int host)
+const QString kStates = QStringLiteral(",0,2,7,8,9,");
+// One period of the script below: a re-read of the state after every five
+// answers, held until the long read is complete; legacy memory writes are
+// never sent.
+const QString kKorraPeriod = QStringLiteral("sccwmsmmxxsmm");
+const QString kLegacyPeriod = QStringLiteral("sccwmsmmmms");
+const QString kWrong = QStringLiteral("WRONG message received --> Trying again...");
+
+// The requests a fault hits, by the place of their record in a period (0
+// the state read, 1 the time stamp); the CMV write and the firmware read of
+// the polling outside a test have none.
+const int kState = 0, kB = 3, kByteRead = 4, kLongRead = 5, kMailbox = 7, kWrite = -1, kFirmware = -2;
+
+RequestFilter hits(int target)
 {
-    return QStringLiteral("127.0.3.%1").arg(host);
+    return [target](const SimRequest &r) {
+        const bool read = r.kind == SimRequest::MemoryRead;
+        switch (target) {
+        case kState: return r.isStateRequest();
+        case kB: return r.isCmvRead(3, 2);
+        case kByteRead: return read && r.address == 0x2000;
+        case kLongRead: return read && r.address > 0x1000 && r.address < 0x2000; // its last packet
+        case kMailbox: return read && r.address == kAfeDataAddress;
+        case kWrite: return r.kind == SimRequest::CmvWrite;
+        default: return r.isFirmwareRequest();
+        }
+    };
 }
 
-const QString kStates = QStringLiteral(",7,8,9,");
+void add_script(Rig &rig, bool korra)
+{
+    rig.cpe.setCmv(3, 1, {0xA1A1});
+    rig.cpe.setCmv(3, 2, {0xB1B1, 0xB2B2});
+    rig.cpe.setMemory(0x1000, QByteArrayLiteral("0123456789abcdefghijklmnopqrstuvwxyz").repeated(12));
+    rig.cpe.setMemory(0x2000, QByteArray::fromHex("A1B2C3"));
+    rig.cpe.setAfeRegister(0x12, 0x11223344);
+    rig.cpe.setMemory32(SimCpe::AfeSelectAddress, 0x12); // as the AFE read leaves it
+    rig.add(new CMV(3, 1, 0, 1, kStates, false));
+    rig.add(new CMV(3, 2, 0, 2, kStates, false));
+    rig.add(new CMV(5, 7, 0, 0x1234, kStates, true));
+    rig.add(new MEMORY(1, 0x2000, 3, kStates, false));
+    rig.add(new MEMORY(2, 0x1000, korra ? 200 : 20, kStates, false));
+    for (message *request : build_afe_requests(0x12, kStates))
+        rig.add(request);
+    // A plain read of the AFE data word is no AFE read.
+    rig.add(new MEMORY(4, kAfeDataAddress, 1, kStates, false));
+}
 
-const QStringList kKorraState = {QStringLiteral("c2.0:00070000"), QStringLiteral("t")};
+QStringList repeated(const QString &line, int times)
+{
+    return QVector<QString>(times, line).toList();
+}
+
+struct Scenario
+{
+    bool korra;
+    int state;         // the CPE's line state
+    QString fault;
+    int param;         // times, or where an answer is cut
+    int target;        // the requests the fault hits
+    QString first;     // period 0 on the wire, when not the usual
+    QString record;    // the target's record in period 0: "=" the usual, "" none, "<N" its first N data bytes, or this
+    QStringList lines; // the red and blue lines of the test, in order
+    int gap;           // ms from a request of the target to the next: > 0 at least, < 0 less
+};
 
 } // namespace
+
+Q_DECLARE_METATYPE(Scenario)
 
 class TestPolling : public QObject
 {
@@ -28,15 +90,8 @@ class TestPolling : public QObject
 
 private slots:
     void startChecks();
-    void wireAndRecords_data();
-    void wireAndRecords();
-    void skippedRequests_data();
-    void skippedRequests();
-    void resetEndsPeriod();
-    void failPeriodWaits();
-    void pollingTimeAndStopBetweenPeriods();
-    void stopDuringPeriodFallsBack();
-    void answerInFlightOpensFirstPeriod();
+    void scenario_data();
+    void scenario();
 };
 
 void TestPolling::startChecks()
@@ -55,237 +110,143 @@ void TestPolling::startChecks()
     w.ui->m_EoutputFile->setText(QStringLiteral("x.bin"));
     // Declining the symbol question starts nothing.
     w.on_m_Bstart_clicked();
-    QCOMPARE(
-        answerer.seen,
-        (QStringList {
-            QStringLiteral("Error|Please select an input file before starting !"),
-            QStringLiteral("Error|Please select a valid input file before starting !"),
-            QStringLiteral("Error|Please select an output file before starting !"),
-            QStringLiteral(
-                "Information|No symbol file was selected, would you like to continue anyways ?")}));
+    QCOMPARE(answerer.seen,
+             (QStringList {"Error|Please select an input file before starting !",
+                           "Error|Please select a valid input file before starting !",
+                           "Error|Please select an output file before starting !",
+                           "Information|No symbol file was selected, would you like to continue anyways ?"}));
     QVERIFY(!w.m_testRunning);
-    QCOMPARE(w.ui->m_Bstart->text(), QStringLiteral("Start"));
 }
 
-void TestPolling::wireAndRecords_data()
+void TestPolling::scenario_data()
 {
-    QTest::addColumn<bool>("korra");
-    QTest::addColumn<int>("count");
-    QTest::addColumn<QString>("period");
-    // Four requests after the state read, then the re-read; when the fifth
-    // answer is that of a long read's first packet, the re-read waits for
-    // its second (128 + 72 words, or 12 + 8).
-    QTest::newRow("korra, one-packet reads") << true << 12 << QStringLiteral("scmwmsm");
-    QTest::newRow("korra, long read") << true << 200 << QStringLiteral("scmwmmsm");
-    QTest::newRow("legacy, one-packet reads") << false << 12 << QStringLiteral("scmwmsm");
-    QTest::newRow("legacy, long read") << false << 20 << QStringLiteral("scmwmmsm");
-}
-
-void TestPolling::wireAndRecords()
-{
-    QFETCH(bool, korra);
-    QFETCH(int, count);
-    QFETCH(QString, period);
-    static int host = 0;
-    PollingRig rig(korra ? SimCpe::Korra : SimCpe::Legacy, address(++host));
-    QByteArray memory16;
-    for (int i = 0; i < count * 2; ++i)
-        memory16.append(char(i * 7 + 1));
-    rig.cpe.setCmv(3, 10, {0x1111, 0x2222, 0x3333});
-    rig.cpe.setMemory(0x1000, memory16);
-    rig.cpe.setMemory(0x2000, QByteArray::fromHex("A1B2C3"));
-    rig.cpe.setMemory(0x3000, QByteArray::fromHex("0102030405060708"));
-    QVERIFY(rig.open());
-    QCOMPARE(rig.window->m_korraPlatform, korra);
-
-    rig.add(new CMV(3, 10, 0, 3, kStates, false));
-    rig.add(new MEMORY(1, 0x2000, 3, kStates, false));
-    rig.add(new CMV(5, 7, 0, 0x1234, kStates, true));
-    rig.add(new MEMORY(2, 0x1000, count, kStates, false));
-    rig.add(new MEMORY(4, 0x3000, 2, kStates, false));
-    QVERIFY(rig.start());
-    QVERIFY(rig.waitPeriods(3, 15000));
-    QVERIFY(rig.stop());
-
-    QVERIFY2(rig.wire().startsWith(period.repeated(3)), qPrintable(rig.wire()));
-    QVERIFY(rig.cpe.requestCount([](const SimRequest &r) {
-        return r.kind == SimRequest::CmvWrite && r.value == 0x1234;
-    }) >= 3);
-
-    const QStringList expected = {korra ? "c2.0:00070000" : "c2.0:0007", "t", "c3.10:111122223333",
-                                  "m3@2000:a1b2c3", "m1@1000:" + memory16.toHex(), "m2@3000:0102030405060708"};
-    const int periods = rig.wholePeriods(expected);
-    QVERIFY(periods >= 3);
-    QCOMPARE(periods, int(rig.window->m_iteration));
-    QVERIFY(!rig.log().contains(QLatin1String("WRONG")));
-    QVERIFY(rig.cpe.violations().isEmpty());
-}
-
-void TestPolling::skippedRequests_data()
-{
-    QTest::addColumn<bool>("allSkipped");
-    QTest::newRow("first skipped") << false;
-    QTest::newRow("all skipped") << true;
-}
-
-void TestPolling::skippedRequests()
-{
-    QFETCH(bool, allSkipped);
-    PollingRig rig(SimCpe::Korra, address(allSkipped ? 11 : 10));
-    rig.cpe.setCmv(3, 1, {0xBEEF});
-    QVERIFY(rig.open());
-    // Far more skipped requests than a stack of calls would bear.
-    for (int i = 0; i < 100000; ++i)
-        rig.add(new CMV(3, 1, 0, 1, QStringLiteral(",5,"), false));
-    if (!allSkipped)
-        rig.add(new CMV(3, 1, 0, 1, kStates, false));
-    QVERIFY(rig.start());
-    QVERIFY(rig.waitPeriods(3, 15000));
-    QVERIFY(rig.stop());
-
-    QVERIFY(rig.wholePeriods(kKorraState + (allSkipped ? QStringList() : QStringList{"c3.1:beef"})) >= 3);
-    const QString wire = rig.wire();
-    QVERIFY2(wire.startsWith((allSkipped ? QStringLiteral("s") : QStringLiteral("sc")).repeated(3)),
-             qPrintable(wire));
-}
-
-void TestPolling::resetEndsPeriod()
-{
-    PollingRig rig(SimCpe::Korra, address(12));
-    QVERIFY(rig.open());
-    rig.cpe.setLineState(0);
-    QVERIFY(wait_until([&] { return rig.window->m_cpeState % 100 == 0; }, 5000));
-    rig.add(new CMV(3, 1, 0, 1, QStringLiteral(",0,7,"), false));
-    QVERIFY(rig.start());
-    QVERIFY(rig.waitPeriods(3, 10000));
-    QVERIFY(rig.stop());
-
-    // In Reset no request of the list goes out, and each period holds the
-    // state record and the time stamp written on its answer.
-    QVERIFY2(rig.wire().startsWith(QStringLiteral("sss")), qPrintable(rig.wire()));
-    QCOMPARE(rig.cpe.requestCount(SimRequest::CmvRead),
-             rig.cpe.requestCount(
-                 [](const SimRequest &r) { return r.isStateRequest() || r.isFirmwareRequest(); }));
-    QVERIFY(rig.wholePeriods({"c2.0:00000000", "t"}) >= 3);
-    QVERIFY(!rig.log().contains(QLatin1String("Critical phase detected --> waiting for 3s...")));
-}
-
-void TestPolling::failPeriodWaits()
-{
-    PollingRig rig(SimCpe::Korra, address(13));
-    QVERIFY(rig.open());
-    rig.cpe.setLineState(2);
-    QVERIFY(wait_until([&] { return rig.window->m_cpeState % 100 == 2; }, 5000));
-    rig.add(new CMV(3, 1, 0, 1, QStringLiteral(",2,"), false));
-    rig.add(new CMV(3, 2, 0, 1, QStringLiteral(",2,"), false));
-    QVERIFY(rig.start());
-    QVERIFY(rig.waitPeriods(2, 12000));
-    QVERIFY(rig.stop(8000));
-
-    // The whole list is sent, then the 3 s wait before the next state read.
-    QVERIFY2(rig.wire().startsWith(QStringLiteral("scc" "scc")), qPrintable(rig.wire()));
-    const QList<SimRequest> requests = rig.cpe.requests();
-    QVERIFY(requests.at(3).elapsedMs - requests.at(2).elapsedMs >= 2900);
-    QVERIFY(rig.log().count(QLatin1String("Critical phase detected --> waiting for 3s...")) >= 2);
-    QVERIFY(rig.wholePeriods({"c2.0:00020000", "t", "c3.1:0000", "c3.2:0000"}) >= 2);
-}
-
-void TestPolling::pollingTimeAndStopBetweenPeriods()
-{
-    PollingRig rig(SimCpe::Korra, address(14), 1);
-    QVERIFY(rig.open());
-    rig.add(new CMV(3, 1, 0, 1, kStates, false));
-    QVERIFY(rig.start());
-    QVERIFY(rig.log().contains(QLatin1String("Polling Time = 1s")));
-    QVERIFY(rig.waitPeriods(2, 6000));
-    QVERIFY(!rig.window->m_periodActive);
-
-    // Between periods Stop ends the test at once, and no period follows.
-    rig.window->on_m_Bstart_clicked();
-    QVERIFY(rig.stopped());
-    QVERIFY(rig.log().contains(QLatin1String("Test Stopped")));
-    const int sent
-        = rig.cpe.requestCount([](const SimRequest &r) { return r.group == 3 && r.address == 1; });
-    QTest::qWait(2500);
-    QCOMPARE(
-        rig.cpe.requestCount([](const SimRequest &r) { return r.group == 3 && r.address == 1; }),
-        sent);
-    QVERIFY(!rig.window->m_periodActive);
-
-    // Periods were a polling time apart.
-    QList<qint64> starts;
-    for (const SimRequest &r : rig.cpe.requests()) {
-        if (r.isStateRequest())
-            starts << r.elapsedMs;
-    }
-    QVERIFY(starts.size() >= 2);
-    QVERIFY(starts.at(1) - starts.at(0) >= 900);
-    QVERIFY(rig.window->ui->m_Bconnect->isEnabled());
-    QVERIFY(rig.window->ui->m_SpollingTime->isEnabled());
-}
-
-void TestPolling::stopDuringPeriodFallsBack()
-{
-    PollingRig rig(SimCpe::Korra, address(15));
-    QVERIFY(rig.open());
-    rig.add(new CMV(3, 1, 0, 1, kStates, false));
-    rig.add(new CMV(3, 2, 0, 1, kStates, false));
-    QVERIFY(rig.start());
-    QVERIFY(rig.waitPeriods(1, 5000));
-    // The answer to the second request never comes: Stop ends the test after
-    // 3 s, and the records of the unfinished period are those made so far.
-    rig.cpe.staySilent(1, [](const SimRequest &r) { return r.group == 3 && r.address == 2; });
-    const auto unanswered = [&] {
-        const QList<SimRequest> requests = rig.cpe.requests();
-        if (requests.isEmpty() || requests.last().address != 2)
-            return false;
-        for (const SimAnswer &a : rig.cpe.answers()) {
-            if (a.requestSeq == requests.last().seq)
-                return false;
-        }
-        return true;
-    };
-    QVERIFY(wait_until([&] { return unanswered() && (QTest::qWait(100), unanswered()); }, 5000));
-    QElapsedTimer clock;
-    clock.start();
-    rig.window->on_m_Bstart_clicked();
-    QVERIFY(!rig.window->ui->m_Bstart->isEnabled());
-    QVERIFY(wait_until([&] { return rig.stopped(); }, 6000));
+    QTest::addColumn<Scenario>("row");
+    QTest::newRow("korra") << Scenario{true, 7, "", 0, kB, "", "=", {}, 0};
+    QTest::newRow("legacy") << Scenario{false, 7, "", 0, kB, "", "=", {}, 0};
+    QTest::newRow("wrong: fourth still re-sent") << Scenario{true, 7, "wrong", 4, kB, "sccccccwmsmmxxsmm", "=", repeated(kWrong, 4), -500};
+    QTest::newRow("wrong: fifth aborts") << Scenario{true, 7, "wrong", 5, kB, "sccccccwmmmsxxmms", "",
+        repeated(kWrong, 4) << "WRONG message received --> Aborting request and waiting for 2s...", 1990};
+    QTest::newRow("wrong: opening read never aborts") << Scenario{true, 7, "wrong", 7, kState, "ssssssssccwmsmmxxsmm", "=", repeated(kWrong, 7), 0};
+    QTest::newRow("ERROR") << Scenario{true, 7, "ERROR", 1, kB, "scccwmsmmxxsmm", "=", {"ERROR message received --> Trying again in 1s..."}, 990};
+    QTest::newRow("korra slow") << Scenario{true, 7, "slow", 0, kB, "", "=", {"VERY SLOW response !!"}, -1100};
+    QTest::newRow("legacy slow") << Scenario{false, 7, "slow", 0, kB, "", "=", {"VERY SLOW response ! Waiting for 2s..."}, 2590};
+    QTest::newRow("korra split in the header") << Scenario{true, 7, "split", 5, kB, "", "=", {}, 0};
+    QTest::newRow("korra split in the payload") << Scenario{true, 7, "split", 14, kB, "", "=", {}, 0};
+    QTest::newRow("legacy split") << Scenario{false, 7, "split", 20, kB, "", "=", {}, 0};
+    // The polling outside a test has a request in flight at Start.
+    QTest::newRow("outside answer opens the test") << Scenario{true, 7, "in flight", 0, kFirmware, "sf" + kKorraPeriod, "=", {}, -700};
+    QTest::newRow("outside answer merged with the opening one") << Scenario{true, 7, "merged", 0, kFirmware, "sfs" + kKorraPeriod, "=", {kWrong}, 0};
+    QTest::newRow("korra lost rest") << Scenario{true, 7, "lost rest", 14, kB, "", "<2", {}, 0};
+    QTest::newRow("korra lost payload, last packet") << Scenario{true, 7, "lost rest", 12, kLongRead, "", "<256", {}, 0};
+    QTest::newRow("legacy lost rest") << Scenario{false, 7, "lost rest", 10, kB, "", "<2", {}, 0};
+    // The answer after a late rest comes behind it: slow.
+    QTest::newRow("korra late rest") << Scenario{true, 7, "late rest", 14, kB, "", "<2", {"VERY SLOW response !!"}, 0};
+    QTest::newRow("legacy late rest") << Scenario{false, 7, "late rest", 10, kB, "", "<2", {"VERY SLOW response ! Waiting for 2s..."}, 0};
+    QTest::newRow("short: ack 0x51 with a count") << Scenario{true, 7, "ack 0x51", 0, kWrite, "", "=", {}, -500};
+    QTest::newRow("short: no pad byte") << Scenario{true, 7, "no pad", 0, kByteRead, "", "m3@2000:a1b200", {}, -500};
+    QTest::newRow("legacy answer of another kind") << Scenario{false, 7, "kind", 0, kB, "", "m1@ffffffff:b1b1b2b2", {}, 0};
+    QTest::newRow("silent, Stop after 3 s") << Scenario{true, 7, "silent", 0, kB, "scc", "", {}, 0};
+    QTest::newRow("Reset") << Scenario{true, 0, "", 0, kB, "", "=", {}, 0};
+    QTest::newRow("Fail") << Scenario{true, 2, "", 0, kMailbox, "", "=", repeated("Critical phase detected --> waiting for 3s...", 3), 2900};
+    QTest::newRow("every request skipped") << Scenario{false, 5, "", 0, kB, "", "=", {}, 0};
+    QTest::newRow("100000 skipped first") << Scenario{true, 7, "skipped", 0, kB, "", "=", {}, 0};
     // A coarse timer may fire up to 5 % early.
-    QVERIFY(clock.elapsed() >= 2850);
-    QVERIFY(!rig.window->m_periodActive);
-    QVERIFY(rig.window->ui->m_Bstart->isEnabled());
-    QString error;
-    const QList<ResultRecord> records = rig.records(&error);
-    QVERIFY2(error.isEmpty(), qPrintable(error));
-    QVERIFY(!records.isEmpty());
-    QCOMPARE(records.last().kind, qint8(0));
-    QCOMPARE(int(records.last().address8), 1);
+    QTest::newRow("polling time, Stop between periods") << Scenario{true, 7, "polling", 0, kMailbox, "", "=", {}, 950};
 }
 
-void TestPolling::answerInFlightOpensFirstPeriod()
+void TestPolling::scenario()
 {
-    PollingRig rig(SimCpe::Korra, address(16));
+    QFETCH(Scenario, row);
+    Rig rig(row.korra ? SimCpe::Korra : SimCpe::Legacy);
+    if (row.fault == "polling")
+        rig.writeIni(QStringLiteral("polling_time=1\noutput_file=out\n"));
+    rig.cpe.setLineState(quint16(row.state));
     QVERIFY(rig.open());
-    rig.add(new CMV(3, 1, 0, 1, kStates, false));
-    // A request of the outside polling is in flight when Start is pressed;
-    // its answer opens the first period before the start delay is over,
-    // and the delay then opens nothing more.
-    rig.cpe.clearLog();
-    rig.cpe.answerSlowly(300);
-    QVERIFY(rig.cpe.waitForRequests(1, 5000));
-    QElapsedTimer clock;
-    clock.start();
-    rig.window->on_m_Bstart_clicked();
-    rig.cpe.clearLog();
-    QVERIFY(wait_until([&] { return rig.window->m_periodActive; }, 2000));
-    QVERIFY(clock.elapsed() < 700);
-    QTest::qWait(1500);
-    QVERIFY(rig.stop());
-    QVERIFY(rig.window->m_iteration >= 3);
-    QVERIFY(!rig.log().contains(QLatin1String("WRONG")));
-    QVERIFY2(rig.wire().startsWith(QStringLiteral("sc").repeated(3)), qPrintable(rig.wire()));
-    QVERIFY(rig.wholePeriods(kKorraState + QStringList{"c3.1:0000"}) >= 3);
+    // Showtime is what the window takes for granted before the first state answer.
+    QVERIFY(row.state == 7 || wait_until([&] { return rig.window->m_cpeState % 100 == row.state; }, 5000));
+    add_script(rig, row.korra);
+    // In Reset, and in a state that no request names, a period is the state read alone.
+    const bool idle = row.state == 0 || row.state == 5;
+    const QStringList usual = rig.expectedPeriod().mid(0, idle ? 2 : -1);
+    for (int i = 0; row.fault == "skipped" && i < 100000; ++i)
+        rig.window->m_requests.prepend(new CMV(3, 1, 0, 1, QStringLiteral(",5,"), false));
+
+    const RequestFilter hit = hits(row.target);
+    if (row.target == kFirmware) {
+        // The polling outside a test reads the state, then the firmware.
+        rig.cpe.clearLog();
+        row.fault == "merged" ? rig.cpe.mergeNextTwoAnswers(hit) : rig.cpe.answerSlowly(300, 1, hit);
+        QVERIFY(rig.cpe.waitForRequests(1, 5000, hit));
+        rig.window->on_m_Bstart_clicked();
+    } else {
+        QVERIFY(rig.start());
+    }
+    if (row.fault == "wrong")
+        rig.cpe.answerWrong(row.param, hit);
+    else if (row.fault == "ERROR")
+        rig.cpe.answerError(row.param, hit);
+    else if (row.fault == "slow") // the opening state read is never slow
+        rig.cpe.answerSlowly(600, 2, [hit](const SimRequest &r) { return r.isStateRequest() || hit(r); });
+    else if (row.fault == "split" || row.fault == "late rest")
+        rig.cpe.splitAnswers(row.fault == "split" ? 40 : 1800, row.param, row.fault == "split" ? -1 : 1, hit);
+    else if (row.fault == "lost rest")
+        rig.cpe.editAnswers([keep = row.param](const QByteArray &a) { return a.left(keep); }, 1, hit);
+    else if (row.fault == "ack 0x51")
+        rig.cpe.editAnswers([](QByteArray a) { return a.replace(3, 1, "\x51"); }, 1, hit);
+    else if (row.fault == "no pad")
+        rig.cpe.editAnswers([](const QByteArray &a) { return a.chopped(1); }, 1, hit);
+    else if (row.fault == "kind")
+        rig.cpe.editAnswers([](QByteArray a) { return a.replace(1, 1, QByteArray(1, char(0x30 | a[1]))); }, 1, hit);
+
+    if (row.fault == "silent") {
+        rig.cpe.staySilent(1, hit);
+        QVERIFY(rig.cpe.waitForRequests(1, 5000, hit));
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(rig.stop() && clock.elapsed() >= 2850);
+    } else {
+        QVERIFY(rig.waitPeriods(row.state == 2 ? 2 : 3, 30000));
+        // Between periods Stop ends the test at once.
+        if (row.fault == "polling")
+            QVERIFY(wait_until([&] { return !rig.window->m_periodActive; }, 3000));
+        QVERIFY(row.fault == "polling" ? (rig.window->on_m_Bstart_clicked(), rig.stopped()) : rig.stop());
+    }
+
+    const QStringList entries = rig.logEntries();
+    QStringList seen = entries.mid(entries.lastIndexOf("black|S|Test Started")).filter(QRegularExpression("^(red|blue)\\|"));
+    QCOMPARE(seen.replaceInStrings(QRegularExpression("^\\w+\\|S\\|"), QString()), row.lines);
+
+    QString error;
+    const QMap<int, QStringList> byPeriod = rig.periods(&error);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QStringList damaged = usual;
+    if (row.fault == "silent")
+        damaged = usual.mid(0, row.target);
+    else if (row.record.isEmpty())
+        damaged.removeAt(row.target);
+    else if (row.record.startsWith('<'))
+        damaged[row.target].truncate(damaged[row.target].indexOf(':') + 1 + 2 * row.record.mid(1).toInt());
+    else if (row.record != "=")
+        damaged[row.target] = row.record;
+    QCOMPARE(byPeriod.value(0), damaged);
+    const int periods = byPeriod.size();
+    QCOMPARE(periods, row.fault == "silent" ? 1 : int(rig.window->m_iteration));
+    for (int p = 1; p < periods; ++p)
+        QCOMPARE(byPeriod.value(p), usual);
+
+    const QString period = idle ? QStringLiteral("s") : row.korra ? kKorraPeriod : kLegacyPeriod;
+    const QString wire = rig.wire();
+    QVERIFY2(wire.startsWith((row.first.isEmpty() ? period : row.first) + period.repeated(periods - 1)), qPrintable(wire));
+    QVERIFY(rig.cpe.violations().isEmpty());
+    // The longest pause from a request of the target to the next request.
+    const QList<SimRequest> requests = rig.cpe.requests();
+    qint64 longest = -1;
+    for (int i = 0; i + 1 < requests.size(); ++i) {
+        if (hit(requests.at(i)))
+            longest = qMax(longest, requests.at(i + 1).elapsedMs - requests.at(i).elapsedMs);
+    }
+    QVERIFY2(row.gap == 0 || (row.gap > 0 ? longest >= row.gap : longest >= 0 && longest < -row.gap),
+             qPrintable(QString::number(longest)));
 }
 
 QTEST_MAIN(TestPolling)
