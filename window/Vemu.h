@@ -241,7 +241,6 @@ public:
     // Between Start and the opening of the first period.
     bool m_awaitingFirstPeriod = false;
     void read_link_input();
-    bool settle_owed_bytes(bool giveUpFragment);
     void handle_buffered_answers(bool giveUpFragment);
     void handle_answer(qint64 delayMs);
     void fragment_timeout();

@@ -93,28 +93,6 @@ void Vemu::read_link_input()
     m_rxBuffer.append(bytes);
 }
 
-bool Vemu::settle_owed_bytes(bool giveUpFragment)
-{
-    // Bytes are owed only while nothing else is held, so the held bytes are
-    // what arrived since: they tell a late rest from a lost one.
-    int late = late_rest_length(m_rxBuffer, m_owedAnswerBytes, m_korraPlatform, m_lastRequest);
-    if (late < 0) {
-        if (!giveUpFragment)
-            return false;
-        // Too few bytes for a header after the fragment wait: a rest.
-        late = qMin(m_owedAnswerBytes, m_rxBuffer.size());
-    }
-    if (late == 0) {
-        m_owedAnswerBytes = 0;
-        return true;
-    }
-    m_rxBuffer.remove(0, late);
-    m_owedAnswerBytes -= late;
-    if (m_rxBuffer.isEmpty())
-        m_answerArrivalMs = -1;
-    return true;
-}
-
 void Vemu::handle_buffered_answers(bool giveUpFragment)
 {
     if (!m_fragmentTimer) {
@@ -131,11 +109,23 @@ void Vemu::handle_buffered_answers(bool giveUpFragment)
             break;
         }
         if (m_owedAnswerBytes > 0) {
-            if (!settle_owed_bytes(giveUpFragment))
+            // Bytes are owed only while nothing else is held, so the held
+            // bytes are what arrived since: they tell a late rest from a
+            // lost one.
+            int late = late_rest_length(m_rxBuffer, m_owedAnswerBytes, m_korraPlatform, m_lastRequest);
+            if (late < 0 && !giveUpFragment)
                 break;
-            // What is left is a new answer, with a wait of its own.
-            if (m_owedAnswerBytes > 0 || m_rxBuffer.isEmpty())
+            // Too few bytes for a header even after the fragment wait: a rest.
+            if (late < 0)
+                late = qMin(m_owedAnswerBytes, m_rxBuffer.size());
+            m_owedAnswerBytes = late == 0 ? 0 : m_owedAnswerBytes - late;
+            if (late > 0) {
+                // What is left begins a new answer, with a wait of its own.
+                m_rxBuffer.remove(0, late);
+                m_answerArrivalMs = -1;
+                m_fragmentTimer->stop();
                 giveUpFragment = false;
+            }
             continue;
         }
         // Whether the answer rules size this answer: every legacy frame, a
