@@ -221,6 +221,10 @@ public:
     // Each room below adds what it needs beyond the members above, in its own
     // section only.
     // ---- link and line state additions ----
+    // The link is up and its platform known: the only time Start may be pressed.
+    bool link_ready() const;
+    // A link stands again: no reconnection attempt may follow.
+    void end_reconnection();
     // ---- polling and answers additions ----
     // Answers are gathered here until whole; m_answer is the one being
     // handled and m_answerRead how much of it has been taken.

@@ -328,7 +328,8 @@ void Vemu::next_iteration()
 
 void Vemu::stop_processing()
 {
-    ui->m_Bstart->setEnabled(true);
+    // A test ended by a drop winds down after the link has gone.
+    ui->m_Bstart->setEnabled(link_ready());
     m_stopTimer->stop();
     // No period may begin after the test has stopped.
     m_startTimer->stop();

@@ -26,6 +26,9 @@ QTimer *make_single_shot_timer(QObject *parent)
 {
     auto *timer = new QTimer(parent);
     timer->setSingleShot(true);
+    // A coarse timer may fire up to 5 % early and rounds long waits to whole
+    // seconds; every wait of the window must last at least its full interval.
+    timer->setTimerType(Qt::PreciseTimer);
     return timer;
 }
 
