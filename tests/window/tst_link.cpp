@@ -86,10 +86,10 @@ private slots:
         Rig rig{platforms[0] == 'K' ? SimCpe::Korra : SimCpe::Legacy};
         rig.cpe.setQueryReplySize(31);
         rig.folder.writeFile("script.txt", "cr CNTR 35 0 2\n");
+        if (fault == "refused")
+            rig.ip = "127.1.0.1";   // nothing listens there, nor does another test's CPE (a stopped one's address is free)
         rig.writeIni(QString("polling_time=0\noutput_file=out\ninput_file=script.txt\nautomation=%1\nport_ID=%2\n")
                          .arg(mode).arg(port1));
-        if (fault == "refused")
-            rig.cpe.stopListening();
         QVERIFY(rig.open(mode == 0 && fault != "refused"));
         Vemu &w = *rig.window;
         if (fault == "refused") {
@@ -114,14 +114,14 @@ private slots:
         w.m_resumeAfterReconnect = !inTest;   // the drop clears a resume pending while no test runs
         QVERIFY(drop(rig, inTest));
         if (fault == "give-up") {
-            rig.cpe.stopListening();
+            w.ui->m_Eip->setText("127.1.0.1");   // the CPE is gone
             for (int attempt = 1; attempt <= 10; ++attempt)
                 QVERIFY(tick(w.m_waitingTimer) && w.m_waitingTimer->interval() == (attempt < 10 ? 5000 : 5));
             QVERIFY(tick(w.m_waitingTimer) && !w.m_reconnecting && !w.m_waitingTimer->isActive());
             const QString log = rig.log();   // the attempts' own errors are not reported
             QVERIFY(log.count("Connection failure!") == 10 && log.count("reconnect in 5s") == 10 && log.count("SOCKET") == 1);
             QVERIFY(rig.logEntries().last() == "blue|S|Aborting reconnection." && !w.ui->m_Bstart->isEnabled());
-            QVERIFY(rig.cpe.resumeListening());   // a Connect by hand later still resumes the test
+            w.ui->m_Eip->setText(rig.ip);   // back: a Connect by hand still resumes the test
         }
         QVERIFY(fault == "close" ? tick(w.m_waitingTimer) : (w.on_m_Bconnect_clicked(), true));   // or by hand
         QVERIFY(w.ui->m_Bconnect->text() == "Disconnect" && !w.ui->m_Bstart->isEnabled());   // no Start before the platform
