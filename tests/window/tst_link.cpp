@@ -145,7 +145,7 @@ private slots:
         QVERIFY(rig.open());
         Vemu &w = *rig.window;
         // State and firmware reads alternate, each at least 1.5 s after the answer before it.
-        QVERIFY(rig.cpe.waitForRequests(4, 12000) && rig.wire().left(4) == "?sfs");
+        QVERIFY(rig.cpe.waitForRequests(4, 12000) && rig.wire().left(4) == "?sfs" && rig.cpe.requests().at(2).count == 3);
         for (const SimAnswer &a : rig.cpe.answers())
             QVERIFY(a.requestSeq >= 3 || rig.cpe.requests().at(a.requestSeq + 1).elapsedMs - a.elapsedMs >= 1500);
         rig.cpe.setLineState(0);   // in Reset the firmware tick sends nothing, and re-arms the 1.5 s timer after its wait
