@@ -125,10 +125,8 @@ void TestSymbols::files_data()
     edit("big-endian mark", [](QByteArray &b) { b[5] = 2; });
     edit("not ELF", [](QByteArray &b) { b = QByteArray("mr 0x100 2\n").repeated(10); });
     QTest::newRow("ELF64") << build(m_dir.path(), "firmware64", "", true) << 0 << -1;
-    QTest::newRow("a folder") << m_dir.path() << 0 << -1;
     QTest::newRow("no file") << m_dir.filePath("none") << 0 << -1;
-    QTest::newRow("a device") << "/dev/zero" << 0 << -1;
-    // A FIFO without a writer would block a reader that opened it.
+    // Only regular files are opened: a FIFO without a writer would block the reader.
     QCOMPARE(mkfifo(qPrintable(m_dir.filePath("fifo.out")), 0600), 0);
     QTest::newRow("a FIFO") << m_dir.filePath("fifo.out") << 0 << -1;
 }
