@@ -252,7 +252,7 @@ void TestWindow::unattended()
     Rig rig;
     // A port bound but never listened on refuses connections, and no other test takes its address meanwhile.
     QTcpSocket refusing;
-    for (int n = 2; row[1] == "no CPE" && !refusing.bind(QHostAddress(QString("127.0.0.%1").arg(n)), 2000, QAbstractSocket::DontShareAddress); ++n) {}
+    for (int n = 2; row[1] == "no CPE" && n < 255 && !refusing.bind(QHostAddress(QString("127.0.0.%1").arg(n)), 2000, QAbstractSocket::DontShareAddress); ++n) {}
     const QString ip = row[1] == "no CPE" ? refusing.localAddress().toString() : rig.ip;
     rig.folder.writeFile("Vemu.ini", ("[Settings]\nip_address=" + ip + "\n" + row[0] + "port_ID=1\n").toUtf8());
     rig.folder.writeFile("fw.s", ".text\n.globl _start\n_start: nop\n.balign 16\ntable: .space 16\nword: .space 8\ngs_PilotToneIdx: .space 4\n");
