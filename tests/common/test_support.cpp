@@ -10,6 +10,9 @@
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QRegularExpression>
+#include <QTextBlock>
+#include <QTextDocument>
 #include <QtEndian>
 
 ScopedWorkFolder::ScopedWorkFolder()
@@ -193,4 +196,44 @@ bool read_result_records(const QByteArray &stream, QList<ResultRecord> *records,
 QString log_text(Vemu *window)
 {
     return window->ui->m_Tlog->document()->toPlainText();
+}
+
+QStringList log_entries(Vemu *window)
+{
+    static const QRegularExpression stamp(
+        QStringLiteral("^\\[\\d{4}\\.\\d\\d\\.\\d\\d / \\d\\d:\\d\\d:\\d\\d\\] "));
+    static const char *const colours[] = {"black", "red", "green", "blue", "purple", "chocolate", "darkred", "gray"};
+    QStringList entries;
+    for (QTextBlock block = window->ui->m_Tlog->document()->begin(); block.isValid(); block = block.next()) {
+        QString text = block.text().trimmed();
+        QString colour = QStringLiteral("?");
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            const QColor c = it.fragment().charFormat().foreground().color();
+            for (const char *name : colours) {
+                if (c == QColor(QLatin1String(name)))
+                    colour = QLatin1String(name);
+            }
+        }
+        const bool stamped = stamp.match(text).hasMatch();
+        text.remove(stamp);
+        entries << colour + (stamped ? QStringLiteral("|S|") : QStringLiteral("|-|")) + text;
+    }
+    return entries;
+}
+
+QString describe(const ResultRecord &r)
+{
+    const QString data = QString::fromLatin1(r.data.toHex());
+    switch (r.kind) {
+    case 7:
+        return r.entries.size() == 1 && r.entries[0].endsWith(QLatin1String(",timestamp"))
+            ? QStringLiteral("t")
+            : QStringLiteral("t:") + r.entries.join(QLatin1Char('|'));
+    case 0:
+        return QStringLiteral("c%1.%2:%3").arg(int(quint8(r.group))).arg(int(quint8(r.address8))).arg(data);
+    case 8:
+        return QStringLiteral("afe%1:%2").arg(r.reg, 0, 16).arg(data);
+    default:
+        return QStringLiteral("m%1@%2:%3").arg(int(r.kind)).arg(quint32(r.address), 0, 16).arg(data);
+    }
 }

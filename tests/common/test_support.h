@@ -85,6 +85,16 @@ inline QByteArray be_words(const QVector<quint16> &words)
 // Plain text of the window's log.
 QString log_text(Vemu *window);
 
+// The log as the user sees it, one entry per paragraph, written as
+// "colour|S|text" for a time-stamped line and "colour|-|text" for one
+// without, so that a test states colour, stamp and text of every line.
+QStringList log_entries(Vemu *window);
+
+// One record as text: "t" for a time stamp, "t:<entries>" for other
+// text records, "c<group>.<address>:<data>" for a CMV, "afe<register>:<data>",
+// or "m<kind>@<address>:<data>" for memory (numbers in hex but the group).
+QString describe(const ResultRecord &record);
+
 // Processes events until `predicate` holds or `timeoutMs` passes.
 template <typename Predicate>
 bool wait_until(Predicate predicate, int timeoutMs);

@@ -18,25 +18,6 @@
 #include <QScopedPointer>
 #include <QtTest>
 
-// One record as text: "t" for a time stamp, "c<group>.<address>:<data>" for a
-// CMV, "afe<register>:<data>", or "m<kind>@<address>:<data>" for memory.
-inline QString describe(const ResultRecord &r)
-{
-    const QString data = QString(r.data.toHex());
-    switch (r.kind) {
-    case 7:
-        return r.entries.size() == 1 && r.entries[0].endsWith(QLatin1String(",timestamp"))
-            ? QStringLiteral("t")
-            : QStringLiteral("t:") + r.entries.join(QLatin1Char('|'));
-    case 0:
-        return QStringLiteral("c%1.%2:%3").arg(r.group).arg(r.address8).arg(data);
-    case 8:
-        return QStringLiteral("afe%1:%2").arg(r.reg, 0, 16).arg(data);
-    default:
-        return QStringLiteral("m%1@%2:%3").arg(r.kind).arg(quint32(r.address), 0, 16).arg(data);
-    }
-}
-
 struct PollingRig
 {
     ScopedWorkFolder folder;
