@@ -40,6 +40,7 @@ class message;
 class SymbolMaps;
 class LiveGraphData;
 class Ui_Vemu;
+enum class LiveGraph;
 
 // The program version shown in the window.
 extern const char *const kVemuVersion;
@@ -276,9 +277,11 @@ public:
     // ---- script additions ----
     // ---- status display additions ----
     // ---- graphs additions ----
+    // The graph of the selection list's current item.
+    LiveGraph shown_graph() const;
     // What the plot showed and was drawn from at its last replot by
     // update_live_graph; see there.
-    bool answer_may_change_graph(int index, const QByteArray &header) const;
+    bool answer_may_change_graph(LiveGraph graph, const QByteArray &header) const;
     QVector<double> graph_view_state() const;
     QVector<double> graph_data_state() const;
     QVector<double> m_drawnView;

@@ -11,12 +11,34 @@
 #include <QDateTime>
 #include <QPixmap>
 #include <QProcess>
+#include <QScrollBar>
 #include <QTcpSocket>
+#include <QTextBrowser>
 #include <QTimer>
+
+#include <memory>
+
+#include <qwt_plot.h>
 
 const char *const kVemuVersion = "2.0.1.5";
 
 namespace {
+
+// The log view shows its newest line unless the user has scrolled up to read
+// an older one; scrolled back to the end, it follows again. Qt's own append
+// follows only a view already at its end, which a view laid out after its
+// first lines (at start-up, or grown by a resize) is not.
+void follow_newest_line(QTextBrowser *log)
+{
+    QScrollBar *bar = log->verticalScrollBar();
+    auto follows = std::make_shared<bool>(true);
+    QObject::connect(bar, &QScrollBar::valueChanged, log,
+                     [bar, follows](int value) { *follows = value >= bar->maximum(); });
+    QObject::connect(bar, &QScrollBar::rangeChanged, log, [bar, follows](int, int maximum) {
+        if (*follows)
+            bar->setValue(maximum);
+    });
+}
 
 // An archiver still packing a part when the window closes is waited for this
 // long at most, so that closing never hangs on a stuck archiver.
@@ -59,6 +81,7 @@ Vemu::Vemu(QWidget *parent)
         ui->m_logo->setPixmap(logo);
     ui->m_logo->setStyleSheet(QStringLiteral("QLabel { background-color : white}"));
 
+    follow_newest_line(ui->m_Tlog);
     ui->m_Tlog->append(log_time_stamp() + QStringLiteral("<font color=black>Vemu Started.</font>"));
 
     m_graphData = new LiveGraphData;
@@ -166,6 +189,12 @@ Vemu::~Vemu()
 
     clear_requests();
     delete m_symbols;
+    // The plot's curves read the store: the plot goes first.
+    delete m_plot;
+    m_plot = nullptr;
+    m_grid = nullptr;
+    m_legend = nullptr;
+    m_zoomer = nullptr;
     delete m_graphData;
     delete m_stopwatch;
 }
