@@ -196,25 +196,28 @@ void TestRecording::scenario()
     Vemu::s_circularToggle = fault == CircularHalves ? 0 : 1;
     QStringList log;
     Vemu *window = nullptr;
-    const auto periods = [&](int n) { return rig.waitPeriods(window->m_iteration + n, 60000); };
+    const auto periods = [&](int n) { return rig.waitPeriods(window->m_iteration + n, 120000); };
 
     if (fault == RepeatedRuns) {
         rig.folder.writeFile(QStringLiteral("script.txt"),
                              QStringLiteral("cr INFO 10 0 4\nmr 0x1000 %1\n").arg(words).toUtf8());
         rig.folder.writeFile(QStringLiteral("InputForDebugTool.txt"),
-                             "[default_parameters]\nresult_file_name=rep\nminimum_showtime=3\nlink_number=1\n");
+                             "[default_parameters]\nresult_file_name=rep\nminimum_showtime=600\nlink_number=1\n");
         rig.writeIni(QStringLiteral("input_file=%1\noutput_file=out\nfile_size=1\nautomation=1\npolling_time=0\n")
                          .arg(rig.folder.filePath(QStringLiteral("script.txt"))));
         for (int run = 0; run < 2; ++run) {
             const int stored = read_series().names.size();
             QVERIFY(rig.open(false));
             window = rig.window.data();
+            // The run ends as its close timer would end it, once two parts are packed.
+            QVERIFY(wait_until([&] { return window->m_partNumber >= stored + 2; }, 120000));
+            window->m_automationCloseTimer->stop();
+            window->automation_close();
             QVERIFY(wait_until([&] { return !window->m_connected && lines_with(rig.logEntries(), "Test Stopped"); }, 30000));
             QVERIFY(rig.archiverIdle());
             log << rig.logEntries();
             // The test names the file it writes: the one after the parts stored before.
             QCOMPARE(lines_with(rig.logEntries(), QStringLiteral("Result file name: Results/rep_L1_part%1.bin").arg(stored)), 1);
-            QVERIFY(window->m_partNumber >= stored + 2);
         }
     } else {
         rig.writeIni(QStringLiteral("polling_time=0\noutput_file=out\nfile_size=1\n"));
@@ -240,13 +243,13 @@ void TestRecording::scenario()
             QVERIFY(periods(2));
             break;
         case CircularHalves:
-            QVERIFY(wait_until([] { return Vemu::s_circularToggle == 1; }, 60000) && periods(3));
+            QVERIFY(wait_until([] { return Vemu::s_circularToggle == 1; }, 120000) && periods(3));
             break;
         case LiveGraphsOnly:
             QVERIFY(periods(10));
             break;
         case Soak:
-            QVERIFY(rig.cpe.waitForAnswers(2000, 60000));
+            QVERIFY(wait_until([&] { return rig.cpe.answerCount() > 2000; }, 60000));
             rig.cpe.closeAfterAnswers(1);
             QVERIFY(wait_until([&] { return window->m_waitingTimer->isActive(); }, 10000));
             // The 3 s end of the cut period and the 5 s wait before reconnecting
@@ -280,7 +283,7 @@ void TestRecording::scenario()
             return;
         }
         default:
-            QVERIFY(wait_until([&] { return window->m_partNumber >= (fault == Limit ? 1 : 3); }, 60000));
+            QVERIFY(wait_until([&] { return window->m_partNumber >= (fault == Limit ? 1 : 3); }, 120000));
         }
         QVERIFY(rig.stop());
         log = rig.logEntries();
