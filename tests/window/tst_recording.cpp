@@ -1,7 +1,5 @@
-// Recording end to end: the real window against the simulated CPE, one row
-// per fault. The shared oracle: every read the CPE answered whole is in exactly
-// one record of one part, in order, archives included, and each period opens
-// with its state read and time stamp.
+// Recording end to end, one row per fault. The oracle: every read the CPE answered whole is in exactly one
+// record of one part, in order, archives included; each period opens with its state read and time stamp.
 
 #include <QtTest>
 
@@ -21,7 +19,7 @@ struct Series
 {
     QStringList names; // each part by its ".bin" path
     QList<ResultRecord> records;
-    QList<int> partPeriods;
+    QList<int> partPeriods; // the number after the last period of each part
     int binOnly = 0, packedAndBin = 0;
     qint64 bytes = 0;
     QString error;
@@ -32,28 +30,22 @@ Series read_series()
 {
     static const QRegularExpression part(QStringLiteral("^(.*_part)(\\d+)(\\D*)\\.(bin|7z)$"));
     QMap<QPair<QString, int>, QString> names;
-    QMap<QPair<QString, int>, int> forms;
     for (const QString &file : QDir(QStringLiteral("Results")).entryList(QDir::Files)) {
         const QRegularExpressionMatch m = part.match(file);
-        if (!m.hasMatch())
-            continue;
-        const auto key = qMakePair(m.captured(1), m.captured(2).toInt());
-        names[key] = QStringLiteral("Results/") + m.captured(1) + m.captured(2) + m.captured(3) + QStringLiteral(".bin");
-        forms[key] |= m.captured(4) == QLatin1String("bin") ? 1 : 2;
+        if (m.hasMatch())
+            names[qMakePair(m.captured(1), m.captured(2).toInt())]
+                = QStringLiteral("Results/") + m.captured(1) + m.captured(2) + m.captured(3) + QStringLiteral(".bin");
     }
     Series s;
     for (auto it = names.cbegin(); it != names.cend(); ++it) {
         s.names << it.value();
-        s.binOnly += forms[it.key()] == 1;
-        s.packedAndBin += forms[it.key()] == 3;
+        const bool packed = QFileInfo::exists(it.value().chopped(4) + QStringLiteral(".7z"));
+        (packed ? s.packedAndBin : s.binOnly) += QFileInfo::exists(it.value());
         const QByteArray bytes = Rig::partBytes(it.value(), &s.error);
         QList<ResultRecord> records;
         if (!read_result_records(bytes, &records, &s.error))
             s.error += QStringLiteral(" in ") + it.value();
-        QSet<int> periods;
-        for (const ResultRecord &r : records)
-            periods << r.period;
-        s.partPeriods << periods.size();
+        s.partPeriods << (records.isEmpty() ? 0 : records.last().period + 1);
         s.records += records;
         s.bytes += bytes.size();
     }
@@ -80,22 +72,18 @@ QStringList recorded_reads(const Series &s, QString *error)
 // CPE answered whole, from its own log: chunks in order on one connection.
 QStringList answered_reads(const SimCpe &cpe, int words)
 {
-    QHash<int, SimRequest> sent;
-    for (const SimRequest &r : cpe.requests())
-        sent.insert(r.seq, r);
+    const QList<SimRequest> sent = cpe.requests(); // numbered on from the first
     QStringList reads;
     ResultRecord read;
     int connection = -1;
     for (const SimAnswer &a : cpe.answers()) {
-        const SimRequest r = sent.value(a.requestSeq);
+        const SimRequest r = sent.value(a.requestSeq - sent.value(0).seq);
         const QByteArray payload = a.bytes.mid(12, r.count * r.width);
         if (r.isCmvRead(3, 10)) {
-            ResultRecord cmv;
-            cmv.kind = 0, cmv.group = 3, cmv.address8 = 10, cmv.data = payload;
-            reads << describe(cmv);
+            reads << describe(ResultRecord{0, 0, 3, 10, 0, 0, payload, {}});
         } else if (r.kind == SimRequest::MemoryRead) {
             if (r.address == kMemory)
-                read = ResultRecord(), read.kind = 1, read.address = kMemory, connection = a.connection;
+                read = ResultRecord{1, 0, 0, 0, qint32(kMemory), 0, {}, {}}, connection = a.connection;
             if (a.connection != connection || r.address != kMemory + read.data.size())
                 connection = -1;
             else if ((read.data += payload).size() == 2 * words)
@@ -109,25 +97,20 @@ QStringList answered_reads(const SimCpe &cpe, int words)
 // held waits aside.
 void block(const QString &part, bool blocked)
 {
-    if (blocked && (QFile::rename(part, part + QStringLiteral(".aside")) || true))
+    const QString aside = part + QStringLiteral(".aside");
+    if (blocked) {
+        QFile::rename(part, aside);
         QDir().mkdir(part);
-    if (!blocked && QDir().rmdir(part))
-        QFile::rename(part + QStringLiteral(".aside"), part);
+    } else if (QDir().rmdir(part)) {
+        QFile::rename(aside, part);
+    }
 }
 
-void install_archiver(const QByteArray &script)
+void install_archiver(const ScopedWorkFolder &folder, const QByteArray &script)
 {
     QDir().mkpath(QStringLiteral("7z"));
-    QFile f(QStringLiteral("7z/7za"));
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write("#!/bin/sh\n" + script + "\n");
-    f.close();
-    f.setPermissions(f.permissions() | QFileDevice::ExeOwner);
-}
-
-int lines_with(const QStringList &log, const QString &text)
-{
-    return log.filter(text).size();
+    folder.writeFile(QStringLiteral("7z/7za"), "#!/bin/sh\n" + script + "\n");
+    QFile::setPermissions(QStringLiteral("7z/7za"), QFile::permissions(QStringLiteral("7z/7za")) | QFileDevice::ExeOwner);
 }
 
 } // namespace
@@ -170,7 +153,7 @@ void TestRecording::scenario()
     Rig rig;
     QByteArray memory;
     for (int i = 0; i < 2 * words; ++i)
-        memory.append(char(i * 13 + i / 256));
+        memory += char(i * 13 + i / 256);
     rig.cpe.setMemory(kMemory, memory);
     // Contents that change as the run goes on, so that a record doubled,
     // taken from the wrong answer or out of order shows.
@@ -181,26 +164,20 @@ void TestRecording::scenario()
         rig.cpe.setCmvWord(3, 10, tick % 4, tick);
     });
     changer.start(10);
-    const bool circular = fault == CircularEpisode || fault == CircularHalves || fault == ClosedWhileFailing;
     rig.cpe.setLineState(fault == CircularEpisode ? 3 : 7);
-    if (fault == LineDrop || fault == Soak)
-        rig.cpe.setStateScript({{7, 0, 12}, {0, 0, 3}, {7, 0, 0}}, fault == Soak);
-    if (fault == ClosedWhileFailing)
-        rig.cpe.setStateScript({{7, 0, 8}, {3, 0, 0}});
-    if (fault == BusyArchiver || fault == ClosedWhileFailing)
-        install_archiver("sleep 0.5; exec 7za \"$@\"");
-    if (fault == ArchiverFails)
-        install_archiver("exit 3");
-    // Armed while half B is filled (as a second capture of one program run
-    // may be), the capture turns once B is full.
+    if (fault == LineDrop || fault == Soak || fault == ClosedWhileFailing)
+        rig.cpe.setStateScript(fault == ClosedWhileFailing ? QList<StateStep>{{7, 0, 8}, {3, 0, 0}}
+                                                           : QList<StateStep>{{7, 0, 12}, {0, 0, 3}, {7, 0, 0}}, fault == Soak);
+    if (fault == BusyArchiver || fault == ClosedWhileFailing || fault == ArchiverFails)
+        install_archiver(rig.folder, fault == ArchiverFails ? "exit 3" : "sleep 0.5; exec 7za \"$@\"");
+    // Armed while half B fills (as a second capture in one program run may be), it turns once B is full.
     Vemu::s_circularToggle = fault == CircularHalves ? 0 : 1;
     QStringList log;
     Vemu *window = nullptr;
     const auto periods = [&](int n) { return rig.waitPeriods(window->m_iteration + n, 120000); };
 
     if (fault == RepeatedRuns) {
-        rig.folder.writeFile(QStringLiteral("script.txt"),
-                             QStringLiteral("cr INFO 10 0 4\nmr 0x1000 %1\n").arg(words).toUtf8());
+        rig.folder.writeFile(QStringLiteral("script.txt"), QStringLiteral("cr INFO 10 0 4\nmr 0x1000 %1\n").arg(words).toUtf8());
         rig.folder.writeFile(QStringLiteral("InputForDebugTool.txt"),
                              "[default_parameters]\nresult_file_name=rep\nminimum_showtime=600\nlink_number=1\n");
         rig.writeIni(QStringLiteral("input_file=%1\noutput_file=out\nfile_size=1\nautomation=1\npolling_time=0\n")
@@ -213,11 +190,11 @@ void TestRecording::scenario()
             QVERIFY(wait_until([&] { return window->m_partNumber >= stored + 2; }, 120000));
             window->m_automationCloseTimer->stop();
             window->automation_close();
-            QVERIFY(wait_until([&] { return !window->m_connected && lines_with(rig.logEntries(), "Test Stopped"); }, 30000));
+            QVERIFY(wait_until([&] { return !window->m_connected && !rig.logEntries().filter("Test Stopped").isEmpty(); }, 30000));
             QVERIFY(rig.archiverIdle());
             log << rig.logEntries();
             // The test names the file it writes: the one after the parts stored before.
-            QCOMPARE(lines_with(rig.logEntries(), QStringLiteral("Result file name: Results/rep_L1_part%1.bin").arg(stored)), 1);
+            QCOMPARE(rig.logEntries().filter(QStringLiteral("Result file name: Results/rep_L1_part%1.bin").arg(stored)).size(), 1);
         }
     } else {
         rig.writeIni(QStringLiteral("polling_time=0\noutput_file=out\nfile_size=1\n"));
@@ -225,10 +202,10 @@ void TestRecording::scenario()
         window = rig.window.data();
         rig.add(new CMV(3, 10, 0, 4, QStringLiteral(",3,7,8,9,"), false));
         rig.add(new MEMORY(2, kMemory, quint32(words), QStringLiteral(",3,7,8,9,"), false));
-        window->ui->m_Ccircbuff->setChecked(circular);
+        window->ui->m_Ccircbuff->setChecked(fault == CircularEpisode || fault == CircularHalves || fault == ClosedWhileFailing);
         window->ui->m_CliveDebugging->setChecked(fault == LiveGraphsOnly);
         QVERIFY(rig.start());
-        QCOMPARE(lines_with(rig.logEntries(), QStringLiteral("Result file name: ") + window->ui->m_EoutputFile->text()), 1);
+        QCOMPARE(rig.logEntries().filter(QStringLiteral("Result file name: ") + window->ui->m_EoutputFile->text()).size(), 1);
         switch (Fault(fault)) {
         case WriteEpisodes:
         case WriteLoss:
@@ -252,8 +229,7 @@ void TestRecording::scenario()
             QVERIFY(wait_until([&] { return rig.cpe.answerCount() > 2000; }, 60000));
             rig.cpe.closeAfterAnswers(1);
             QVERIFY(wait_until([&] { return window->m_waitingTimer->isActive(); }, 10000));
-            // The 3 s end of the cut period and the 5 s wait before reconnecting
-            // are not what this row is about: their slots run at once, in order.
+            // The cut period's 3 s end and the 5 s wait to reconnect: their slots run at once, in order.
             window->m_stopTimer->stop();
             window->stop_processing();
             window->m_waitingTimer->stop();
@@ -270,11 +246,10 @@ void TestRecording::scenario()
             block(part, false);
             // No box while the window goes: its log says it all.
             QVERIFY(rig.answerer.seen.filter(QStringLiteral("Error|")).isEmpty());
-            const QStringList logs = QDir(QStringLiteral("Results/Logs")).entryList(QDir::Files);
-            QFile session(QStringLiteral("Results/Logs/") + logs.value(0));
-            QVERIFY(logs.size() == 1 && session.open(QIODevice::ReadOnly));
-            const QString text = QString::fromUtf8(session.readAll());
-            QVERIFY(text.contains(QLatin1String("Result file cannot be opened.")) && text.contains(QLatin1String("bytes of records were lost")));
+            QFile session(QDir(QStringLiteral("Results/Logs")).entryInfoList(QDir::Files).value(0).filePath());
+            QVERIFY(session.open(QIODevice::ReadOnly));
+            const QByteArray text = session.readAll();
+            QVERIFY(text.contains("Result file cannot be opened.") && text.contains("bytes of records were lost"));
             const Series series = read_series();
             QString error;
             const QStringList recorded = recorded_reads(series, &error);
@@ -300,31 +275,28 @@ void TestRecording::scenario()
     const QStringList recorded = recorded_reads(series, &error);
     const QStringList answered = answered_reads(rig.cpe, words);
     QVERIFY(answered.size() > 5);
+    int head = 0;
+    while (head < recorded.size() && head < answered.size() && recorded[head] == answered[head])
+        ++head;
 
     if (fault == CircularHalves) {
         // The first block, then the newer half A, then the older half B.
         QVERIFY(series.names.size() == 1 && series.names[0].endsWith(QLatin1String("CircularShowTime.bin")));
-        int first = 0;
-        while (first < recorded.size() && recorded[first] == answered.value(first))
-            ++first;
-        const QStringList halves = recorded.mid(first);
+        const QStringList halves = recorded.mid(head);
         const int older = answered.size() - halves.size();
         bool layout = false;
         for (int newer = older + 1; newer < answered.size(); ++newer)
             layout = layout || halves == answered.mid(newer) + answered.mid(older, newer - older);
-        QVERIFY2(layout && first > 0 && older >= first,
-                 qPrintable(QStringLiteral("first block %1, halves %2 of %3").arg(first).arg(halves.size()).arg(answered.size())));
+        QVERIFY2(layout && head > 0 && older >= head,
+                 qPrintable(QStringLiteral("first block %1, halves %2 of %3").arg(head).arg(halves.size()).arg(answered.size())));
         return;
     }
     if (fault == WriteLoss) {
         // The oldest kept records went, and one red line says how many bytes.
-        const QStringList lost = log.filter(QStringLiteral("red|S|ERROR: "));
-        QCOMPARE(lines_with(lost, QStringLiteral("bytes of records were lost")), 1);
-        const qint64 bytes = lost.filter(QStringLiteral("lost")).value(0).section(QLatin1Char(' '), 1, 1).toLongLong();
+        const QStringList lost = log.filter(QStringLiteral("bytes of records were lost"));
+        QVERIFY(lost.size() == 1 && lost[0].startsWith(QLatin1String("red|S|ERROR: ")));
+        const qint64 bytes = lost[0].section(QLatin1Char(' '), 1, 1).toLongLong();
         QCOMPARE(series.bytes + bytes, qint64(window->m_iteration) * (106 + 2 * words));
-        int head = 0;
-        while (head < recorded.size() && recorded[head] == answered[head])
-            ++head;
         const int gap = answered.size() - recorded.size();
         QVERIFY(bytes > 0 && gap > 0 && recorded.mid(head) == answered.mid(head + gap));
     } else {
@@ -337,10 +309,9 @@ void TestRecording::scenario()
 
     // A part with a complete archive keeps no ".bin"; only a test's last part stays unpacked.
     QCOMPARE(series.packedAndBin, 0);
-    QCOMPARE(series.binOnly, fault == ArchiverFails ? series.names.size() : lines_with(log, "Test Started"));
-    QCOMPARE(lines_with(log, "could not be archived"), fault == ArchiverFails ? series.names.size() - 1 : 0);
-    const int episodes = fault == WriteEpisodes ? 2 : fault == WriteLoss ? 1 : 0;
-    QCOMPARE(lines_with(log, "red|S|ERROR: Result file cannot be opened"), episodes);
+    QCOMPARE(series.binOnly, fault == ArchiverFails ? series.names.size() : log.filter("Test Started").size());
+    QCOMPARE(log.filter("could not be archived").size(), fault == ArchiverFails ? series.names.size() - 1 : 0);
+    QCOMPARE(log.filter("red|S|ERROR: Result file cannot be opened").size(), fault == WriteEpisodes ? 2 : int(fault == WriteLoss));
     QCOMPARE(rig.answerer.seen.filter(QStringLiteral("Error|")).size(), fault == CircularEpisode ? 1 : 0);
     if (fault == LineDrop || fault == Soak)
         QVERIFY(!series.names.filter(QStringLiteral("LINKDROP")).isEmpty());
