@@ -166,7 +166,8 @@ void Vemu::write_normal_part()
     switch (append_whole(ui->m_EoutputFile->text(), records, &size, &error)) {
     case AppendResult::NotOpened:
         keep_unwritten(records, limit);
-        report_write_failure(false, QStringLiteral("ERROR: Result file cannot be opened ! Data could not be written !"));
+        report_write_failure(false,
+                             QStringLiteral("ERROR: Result file cannot be opened ! Data could not be written !"));
         return;
     case AppendResult::NotWritten:
         keep_unwritten(records, limit);
