@@ -258,7 +258,7 @@ void TestRecording::scenario()
             return;
         }
         default:
-            QVERIFY(wait_until([&] { return window->m_partNumber >= (fault == Limit ? 1 : 3); }, 120000));
+            QVERIFY(wait_until([&] { return window->m_partNumber >= (fault == Limit ? 1 : 2); }, 120000));
         }
         QVERIFY(rig.stop());
         log = rig.logEntries();
