@@ -43,8 +43,7 @@ Series read_series()
         (packed ? s.packedAndBin : s.binOnly) += QFileInfo::exists(it.value());
         const QByteArray bytes = Rig::partBytes(it.value(), &s.error);
         QList<ResultRecord> records;
-        if (!read_result_records(bytes, &records, &s.error))
-            s.error += QStringLiteral(" in ") + it.value();
+        read_result_records(bytes, &records, &s.error);
         s.partPeriods << (records.isEmpty() ? 0 : records.last().period + 1);
         s.records += records;
         s.bytes += bytes.size();
@@ -155,8 +154,7 @@ void TestRecording::scenario()
     for (int i = 0; i < 2 * words; ++i)
         memory += char(i * 13 + i / 256);
     rig.cpe.setMemory(kMemory, memory);
-    // Contents that change as the run goes on, so that a record doubled,
-    // taken from the wrong answer or out of order shows.
+    // Contents change as the run goes on: a record doubled, misplaced or from the wrong answer shows.
     quint16 tick = 0;
     QTimer changer;
     connect(&changer, &QTimer::timeout, [&] {
@@ -190,6 +188,7 @@ void TestRecording::scenario()
             QVERIFY(wait_until([&] { return window->m_partNumber >= stored + 2; }, 120000));
             window->m_automationCloseTimer->stop();
             window->automation_close();
+            window->m_stopTimer->stop();
             QVERIFY(wait_until([&] { return !window->m_connected && !rig.logEntries().filter("Test Stopped").isEmpty(); }, 30000));
             QVERIFY(rig.archiverIdle());
             log << rig.logEntries();
@@ -260,7 +259,9 @@ void TestRecording::scenario()
         default:
             QVERIFY(wait_until([&] { return window->m_partNumber >= (fault == Limit ? 1 : 2); }, 120000));
         }
-        QVERIFY(rig.stop());
+        window->on_m_Bstart_clicked();
+        window->m_stopTimer->stop(); // the period ends whole, however slow the machine
+        QVERIFY(wait_until([&] { return rig.stopped(); }, 120000));
         log = rig.logEntries();
     }
     changer.stop();
@@ -274,7 +275,6 @@ void TestRecording::scenario()
     QString error;
     const QStringList recorded = recorded_reads(series, &error);
     const QStringList answered = answered_reads(rig.cpe, words);
-    QVERIFY(answered.size() > 5);
     int head = 0;
     while (head < recorded.size() && head < answered.size() && recorded[head] == answered[head])
         ++head;
@@ -301,8 +301,8 @@ void TestRecording::scenario()
         QVERIFY(bytes > 0 && gap > 0 && recorded.mid(head) == answered.mid(head + gap));
     } else {
         QVERIFY2(error.isEmpty(), qPrintable(error));
-        QCOMPARE(recorded.size(), answered.size());
-        QVERIFY(recorded == answered);
+        QVERIFY2(recorded == answered && answered.size() > 5,
+                 qPrintable(QStringLiteral("%1 reads recorded, %2 answered").arg(recorded.size()).arg(answered.size())));
     }
     if (firstPart >= 0)
         QCOMPARE(series.partPeriods.value(0), firstPart);
