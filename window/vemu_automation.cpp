@@ -205,10 +205,12 @@ void Vemu::parse_automation_file()
                 suffix = QDateTime::currentDateTime().toString(QStringLiteral("_yyyy_MM_dd_hh_mm_ss"));
         }
         resultName += QLatin1Char('_') + link_part(description.at(0)) + suffix;
+        // A repeated run begins after the parts stored by the earlier ones.
         if (!nameDefaulted)
             ui->m_Tlog->append(untimed_line(
                 "green", QStringLiteral("- Result file name is: ") + resultName
-                             + QStringLiteral("_part0.bin")));
+                             + QStringLiteral("_part%1.bin")
+                                   .arg(first_free_part(result_part_stem(folder + resultName)))));
     }
 
     m_outputBase = folder + resultName;

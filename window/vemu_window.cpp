@@ -40,10 +40,6 @@ void follow_newest_line(QTextBrowser *log)
     });
 }
 
-// An archiver still packing a part when the window closes is waited for this
-// long at most, so that closing never hangs on a stuck archiver.
-const int kArchiverExitWaitMs = 30000;
-
 QTimer *make_single_shot_timer(QObject *parent)
 {
     auto *timer = new QTimer(parent);
@@ -166,15 +162,7 @@ Vemu::Vemu(QWidget *parent)
 
 Vemu::~Vemu()
 {
-    // Records of the running period would otherwise be lost with the window.
-    if (!m_iterationBuffer.isEmpty())
-        write_result_file();
-
-    // A part still being packed must not report back into a half-destroyed
-    // window; its ".bin" stays beside whatever the archiver produced.
-    m_compressor->disconnect(this);
-    if (m_compressor->state() != QProcess::NotRunning)
-        m_compressor->waitForFinished(kArchiverExitWaitMs);
+    finish_recording_at_exit();
 
     make_results_dirs();
     const QString plain = ui->m_Tlog->document()->toPlainText();
