@@ -2,6 +2,8 @@
 
 #include <QTime>
 
+#include <utility>
+
 double seconds_of_day()
 {
     const QTime t = QTime::currentTime();
@@ -9,7 +11,27 @@ double seconds_of_day()
 }
 
 LiveGraphData::LiveGraphData() = default;
-LiveGraphData::~LiveGraphData() = default;
+LiveGraphData::~LiveGraphData()
+{
+    release_readers();
+}
+
+void LiveGraphData::add_reader(LiveGraphReader *reader) const
+{
+    m_readers.append(reader);
+}
+
+void LiveGraphData::remove_reader(LiveGraphReader *reader) const
+{
+    m_readers.removeOne(reader);
+}
+
+void LiveGraphData::release_readers()
+{
+    const QVector<LiveGraphReader *> readers = std::exchange(m_readers, {});
+    for (LiveGraphReader *reader : readers)
+        reader->keep_samples();
+}
 
 void LiveGraphData::set_pilot_tone_addresses(quint32 indexAddress, quint32 arrayAddress)
 {
@@ -89,6 +111,7 @@ void LiveGraphData::clear_snr() { snr_answer.clear(); }
 
 void LiveGraphData::clear_state()
 {
+    release_readers();
     ++m_clears;
     state_times.clear();
     state_values.clear();
@@ -96,6 +119,7 @@ void LiveGraphData::clear_state()
 
 void LiveGraphData::clear_crcs()
 {
+    release_readers();
     ++m_clears;
     crc_times.clear();
     crc_lp0.clear();
@@ -104,6 +128,7 @@ void LiveGraphData::clear_crcs()
 
 void LiveGraphData::clear_net_rates()
 {
+    release_readers();
     ++m_clears;
     us_rate_times.clear();
     ds_rate_times.clear();
@@ -113,6 +138,7 @@ void LiveGraphData::clear_net_rates()
 
 void LiveGraphData::clear_bit_swaps()
 {
+    release_readers();
     ++m_clears;
     us_swaps_requested.clear();
     us_swaps_performed.clear();
@@ -124,6 +150,7 @@ void LiveGraphData::clear_bit_swaps()
 
 void LiveGraphData::clear_pilot_tone()
 {
+    release_readers();
     ++m_clears;
     showtime_phase.clear();
     training_phase.clear();

@@ -14,12 +14,27 @@
 // Whole seconds of the local time of day, 0 to 86,399.
 double seconds_of_day();
 
+// Something drawn straight from the store's series: a curve on the plot.
+// Before the store empties any series it asks every reader to keep the samples
+// it reads, so that the picture on screen stays until the next drawing, and
+// from then on the reader no longer touches the store.
+class LiveGraphReader
+{
+public:
+    virtual void keep_samples() = 0;
+
+protected:
+    ~LiveGraphReader() = default;
+};
+
 // The series behind the live graphs. Times are whole seconds since the graph
 // clock started; each time series holds at most one point per second.
 struct LiveGraphData
 {
     LiveGraphData();
     ~LiveGraphData();
+    LiveGraphData(const LiveGraphData &) = delete;
+    LiveGraphData &operator=(const LiveGraphData &) = delete;
 
     double t0 = -1.0;
     quint32 pilot_tone_index_address = 0;
@@ -83,7 +98,13 @@ struct LiveGraphData
     const std::vector<quint8> &steady_blocks(const QVector<double> &x,
                                              const QVector<double> &y) const;
 
+    void add_reader(LiveGraphReader *reader) const;
+    void remove_reader(LiveGraphReader *reader) const;
+
 private:
+    // Every reader keeps its samples and is forgotten.
+    void release_readers();
+    mutable QVector<LiveGraphReader *> m_readers;
     QElapsedTimer m_clock;
     struct Bounds
     {

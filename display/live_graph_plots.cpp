@@ -2,6 +2,7 @@
 
 #include "LiveGraphData.h"
 
+#include <QHash>
 #include <QLineEdit>
 #include <QMap>
 #include <QtMath>
@@ -28,32 +29,60 @@ namespace {
 
 // Curve samples read straight from two series of the store: a drawing costs
 // no copy of the series, and the bounds come from the store's running cache
-// instead of a scan of every point.
-class StoreSeries : public QwtSeriesData<QPointF>
+// instead of a scan of every point. When the store empties its series, the
+// curve keeps what it shows (shared copies, not a copy of the points).
+class StoreSeries : public QwtSeriesData<QPointF>, public LiveGraphReader
 {
 public:
     StoreSeries(const LiveGraphData &store, const QVector<double> &x, const QVector<double> &y)
-        : m_store(store), m_x(x), m_y(y)
+        : m_store(&store), m_x(&x), m_y(&y)
     {
+        store.add_reader(this);
     }
-    size_t size() const override { return static_cast<size_t>(qMin(m_x.size(), m_y.size())); }
+    ~StoreSeries() override
+    {
+        if (m_store)
+            m_store->remove_reader(this);
+    }
+    void keep_samples() override
+    {
+        m_keptBounds = m_store->series_bounds(*m_x, *m_y);
+        m_keptSteady = m_store->steady_blocks(*m_x, *m_y);
+        m_keptX = *m_x;
+        m_keptY = *m_y;
+        m_x = &m_keptX;
+        m_y = &m_keptY;
+        m_store = nullptr;
+    }
+    size_t size() const override { return static_cast<size_t>(qMin(m_x->size(), m_y->size())); }
     QPointF sample(size_t i) const override
     {
-        return QPointF(m_x.constData()[i], m_y.constData()[i]);
+        return QPointF(m_x->constData()[i], m_y->constData()[i]);
     }
-    QRectF boundingRect() const override { return m_store.series_bounds(m_x, m_y); }
-    const std::vector<quint8> &steady_blocks() const { return m_store.steady_blocks(m_x, m_y); }
-    const double *xs() const { return m_x.constData(); }
-    const double *ys() const { return m_y.constData(); }
+    QRectF boundingRect() const override
+    {
+        return m_store ? m_store->series_bounds(*m_x, *m_y) : m_keptBounds;
+    }
+    const std::vector<quint8> &steady_blocks() const
+    {
+        return m_store ? m_store->steady_blocks(*m_x, *m_y) : m_keptSteady;
+    }
+    const double *xs() const { return m_x->constData(); }
+    const double *ys() const { return m_y->constData(); }
+    // Still drawn from these very series of the store.
     bool reads(const QVector<double> &x, const QVector<double> &y) const
     {
-        return &m_x == &x && &m_y == &y;
+        return m_store && m_x == &x && m_y == &y;
     }
 
 private:
-    const LiveGraphData &m_store;
-    const QVector<double> &m_x;
-    const QVector<double> &m_y;
+    const LiveGraphData *m_store;
+    const QVector<double> *m_x;
+    const QVector<double> *m_y;
+    QVector<double> m_keptX;
+    QVector<double> m_keptY;
+    QRectF m_keptBounds;
+    std::vector<quint8> m_keptSteady;
 };
 
 quint16 word_at(const QByteArray &bytes, int i)
@@ -255,6 +284,9 @@ void attach_time_curve(QwtPlot *plot, const LiveGraphData &data, const QString &
     auto *curve = new DenseDotCurve(title);
     curve->setStyle(QwtPlotCurve::Dots);
     curve->setPaintAttribute(QwtPlotCurve::FilterPoints, true);
+    // The curve's own pen stays black: the legend shows the symbol, which
+    // carries the curve's colour.
+    curve->setLegendAttribute(QwtPlotCurve::LegendShowSymbol, true);
     curve->setSymbol(symbol);
     curve->setData(new StoreSeries(data, times, values));
     curve->attach(plot);
@@ -646,6 +678,18 @@ void DenseDotCurve::drawSeries(QPainter *painter, const QwtScaleMap &xMap, const
                            QRect(0, y, bounds.width(), end - y));
         y = end;
     }
+}
+
+LiveGraph live_graph_named(const QString &itemText)
+{
+    static const QHash<QString, LiveGraph> graphs = {
+        {QStringLiteral("SNR"), LiveGraph::Snr},
+        {QStringLiteral("State"), LiveGraph::State},
+        {QStringLiteral("CRCs"), LiveGraph::Crcs},
+        {QStringLiteral("Bitswaps"), LiveGraph::BitSwaps},
+        {QStringLiteral("Net Rates"), LiveGraph::NetRates},
+        {QStringLiteral("Pilot Tone Constellation"), LiveGraph::PilotTone}};
+    return graphs.value(itemText, LiveGraph::None);
 }
 
 QwtText blank_axis_title()

@@ -8,6 +8,7 @@
 // rebuilds the plot's curves; none of them replots.
 
 #include <QByteArray>
+#include <QString>
 #include <QtGlobal>
 
 #include <qwt_plot_curve.h>
@@ -34,6 +35,12 @@ public:
     // Below this many points Qwt's own path is as quick.
     static const int kDenseFrom = 2000;
 };
+
+// The graphs of the selection list. The list changes with the platform (the
+// legacy list lacks "CRCs" and "Bitswaps"), so a graph is known by its item's
+// text, never by its place in the list.
+enum class LiveGraph { None, Snr, State, Crcs, BitSwaps, NetRates, PilotTone };
+LiveGraph live_graph_named(const QString &itemText);
 
 // Pilot-tone index of the last index answer; kept for the whole run.
 extern int pilot_tone_index;

@@ -18,6 +18,29 @@ void begin_record(QDataStream &out, qint8 kind, quint16 period)
     out << kind << static_cast<qint16>(period);
 }
 
+// Reads a 32-bit big-endian count at `pos`; false when it does not fit.
+bool read_count(const QByteArray &stream, qint64 pos, quint32 *count)
+{
+    if (pos < 0 || pos + 4 > stream.size())
+        return false;
+    const auto *p = reinterpret_cast<const uchar *>(stream.constData() + pos);
+    *count = quint32(p[0]) << 24 | quint32(p[1]) << 16 | quint32(p[2]) << 8 | p[3];
+    return true;
+}
+
+// Moves `pos` past a counted field (a byte array or a string); the count
+// 0xFFFFFFFF stands for a null field with nothing after it.
+bool skip_counted(const QByteArray &stream, qint64 *pos)
+{
+    quint32 count = 0;
+    if (!read_count(stream, *pos, &count))
+        return false;
+    *pos += 4;
+    if (count != 0xFFFFFFFFu)
+        *pos += count;
+    return *pos <= stream.size();
+}
+
 } // namespace
 
 void append_cmv_read_record(QByteArray &buffer, quint16 period, qint8 group, qint8 address,
@@ -57,4 +80,36 @@ QStringList time_stamp_entries(const QDateTime &now, const QStringList &descript
     entries << now.toString(QStringLiteral("yyyyMMddhhmmsszzz")) + QStringLiteral(",timestamp");
     entries << description;
     return entries;
+}
+
+qint64 result_record_size(const QByteArray &stream, qint64 offset)
+{
+    if (offset < 0 || offset + 3 > stream.size())
+        return -1;
+    qint64 pos = offset + 3;
+    switch (stream.at(int(offset))) {
+    case kCmvReadRecord:
+    case kAfeReadRecord:
+        pos += 2;
+        break;
+    case kMemory16Record:
+    case kMemory32Record:
+    case kMemory8Record:
+        pos += 4;
+        break;
+    case kTimeStampRecord: {
+        quint32 entries = 0;
+        if (!read_count(stream, pos, &entries))
+            return -1;
+        pos += 4;
+        for (quint32 i = 0; i < entries; ++i) {
+            if (!skip_counted(stream, &pos))
+                return -1;
+        }
+        return pos - offset;
+    }
+    default:
+        return -1;
+    }
+    return skip_counted(stream, &pos) ? pos - offset : -1;
 }

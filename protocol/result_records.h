@@ -35,4 +35,8 @@ void append_time_stamp_record(QByteArray &buffer, quint16 period, const QStringL
 // ",timestamp", then the test description.
 QStringList time_stamp_entries(const QDateTime &now, const QStringList &description);
 
+// The length in bytes of the record that begins at `offset` of `stream`; -1
+// when the record is cut short or of a kind that is never written.
+qint64 result_record_size(const QByteArray &stream, qint64 offset);
+
 #endif

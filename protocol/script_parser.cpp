@@ -7,7 +7,9 @@ namespace {
 
 // A CMV index is sent as 16 bits, a memory address as 22 bits: a read that
 // runs past them would wrap and its data would be recorded under the wrong
-// index or address.
+// index or address. Firmware linked at a segment base (0x08048000, ...) has
+// its symbols above 4 MB; the packets carry their low 22 bits, so only the
+// cut address counts against the range.
 const quint64 kCmvIndexRange = 65536;
 const quint64 kMemoryRange = quint64(1) << 22;
 
@@ -95,7 +97,7 @@ message *parse_memory_request(const QStringList &fields, quint32 lineNo, const Q
         result += darkred(lineNo, invalidValue);
         return nullptr;
     }
-    if (quint64(address) + quint64(count) * width > kMemoryRange) {
+    if (quint64(address % kMemoryRange) + quint64(count) * width > kMemoryRange) {
         result += darkred(lineNo, key + QLatin1String(" reads past the addressable range !"));
         return nullptr;
     }

@@ -393,8 +393,14 @@ int ElfLoadSymbolMaps(const char *path, QMap<QString, quint32> &byName,
     for (size_t i = 0; i < count; ++i) {
         const unsigned char *entry = entries + i * kSymbolEntrySize;
         const quint32 nameOffset = qFromUnaligned<quint32>(entry);
-        if (nameOffset >= s_symbolNamesSize)
-            continue;
+        // A name outside ".strtab" means a damaged file: its other entries
+        // cannot be trusted either, so the whole table is refused.
+        if (nameOffset >= s_symbolNamesSize) {
+            printf("Symbol <%zu> of <%s> names a string outside \".strtab\"\n", i, path);
+            free(entries);
+            ElfFreeSymbolNames();
+            return 0;
+        }
         const char *name = s_symbolNames + nameOffset;
         if (skipped_name(name))
             continue;

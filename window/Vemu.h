@@ -40,6 +40,7 @@ class message;
 class SymbolMaps;
 class LiveGraphData;
 class Ui_Vemu;
+enum class LiveGraph;
 
 // The program version shown in the window.
 extern const char *const kVemuVersion;
@@ -221,6 +222,10 @@ public:
     // Each room below adds what it needs beyond the members above, in its own
     // section only.
     // ---- link and line state additions ----
+    // The link is up and its platform known: the only time Start may be pressed.
+    bool link_ready() const;
+    // A link stands again: no reconnection attempt may follow.
+    void end_reconnection();
     // ---- polling and answers additions ----
     // Answers are gathered here until whole; m_answer is the one being
     // handled and m_answerRead how much of it has been taken.
@@ -262,11 +267,33 @@ public:
     // Parts packed and checked whose ".bin" goes at the next moment a period
     // is active.
     QStringList m_archivedParts;
+    // Records a failed write kept for the next one, oldest first; at most the
+    // part's size limit.
+    QByteArray m_unwrittenRecords;
+    // Writes fail since the last notice; the next success ends the run.
+    bool m_writeFailing = false;
+    // Bytes of kept records dropped in this run of failures, not yet reported.
+    qint64 m_droppedBytes = 0;
+    // The window is being destroyed: no box may open.
+    bool m_destroying = false;
     void write_normal_part();
     void write_circular_part();
     void rewrite_circular_part();
+    QByteArray take_records();
+    void keep_unwritten(const QByteArray &records, qint64 limit);
+    void report_write_failure(bool box, const QString &text);
+    void report_lost_records(qint64 bytes);
+    void write_succeeded();
     void start_next_archive();
-    void remove_archived_parts();
+    void remove_archived_parts(bool atExit = false);
+    // Last writes, archiver and removals when the window goes.
+    void finish_recording_at_exit();
+    // The name Start gives the first part of a test.
+    QString first_part_name() const;
+    // `base` under "Results/" unless it is an absolute path.
+    static QString result_part_stem(const QString &base);
+    // One past the highest part number stored under `stem`, packed or not.
+    static int first_free_part(const QString &stem);
     // The part name with its ending ".bin" replaced by `ending`.
     static QString part_name_with_ending(const QString &part, const QString &ending);
     static QString next_part_name(const QString &part, int number);
@@ -274,9 +301,11 @@ public:
     // ---- script additions ----
     // ---- status display additions ----
     // ---- graphs additions ----
+    // The graph of the selection list's current item.
+    LiveGraph shown_graph() const;
     // What the plot showed and was drawn from at its last replot by
     // update_live_graph; see there.
-    bool answer_may_change_graph(int index, const QByteArray &header) const;
+    bool answer_may_change_graph(LiveGraph graph, const QByteArray &header) const;
     QVector<double> graph_view_state() const;
     QVector<double> graph_data_state() const;
     QVector<double> m_drawnView;

@@ -39,10 +39,12 @@ QList<QLineEdit *> vdsl_only_fields(Ui_Vemu *ui)
             ui->m_nb_DS_Band, ui->m_nb_US_Band, ui->m_a_BAND, ui->m_b_BAND};
 }
 
+const QString kNotAvailable = QStringLiteral("Not available");
+
 void show_not_available(QLineEdit *field)
 {
     set_text_colour(field, Qt::gray);
-    field->setText(QStringLiteral("Not available"));
+    field->setText(kNotAvailable);
 }
 
 } // namespace
@@ -72,8 +74,14 @@ void update_cpe_info(const QByteArray &header, const QByteArray &payload, quint1
         field->setVisible(!adsl);
     ui->UBPO->setVisible(korraPlatform && !adsl);
 
-    if (!is_showtime(cpeState)) {
-        for (QLineEdit *field : info_tab_fields(ui))
+    // The tabs decode no values: in showtime they show which fields apply,
+    // and an outage's "Not available" must not outlast it.
+    for (QLineEdit *field : info_tab_fields(ui)) {
+        if (!is_showtime(cpeState)) {
             show_not_available(field);
+        } else if (field->text() == kNotAvailable) {
+            field->clear();
+            set_text_colour(field, Qt::black);
+        }
     }
 }

@@ -22,7 +22,8 @@ QList<QLineEdit *> info_tab_fields(Ui_Vemu *ui);
 
 // Information tabs ("Live param 1", "Live param 2", "Configuration"): works
 // out the DSL family from the DSL mode field and the STAT 1 answer, hides the
-// fields that do not apply to it, and shows "Not available" outside showtime.
+// fields that do not apply to it, and shows "Not available" outside showtime
+// only. No value is decoded into the fields.
 void update_cpe_info(const QByteArray &header, const QByteArray &payload, quint16 &dslFamily,
                      quint16 cpeState, Ui_Vemu *ui, bool korraPlatform, int usRatePath,
                      int dsRatePath);

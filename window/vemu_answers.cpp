@@ -98,6 +98,7 @@ void Vemu::handle_buffered_answers(bool giveUpFragment)
     if (!m_fragmentTimer) {
         m_fragmentTimer = new QTimer(this);
         m_fragmentTimer->setSingleShot(true);
+        m_fragmentTimer->setTimerType(Qt::PreciseTimer);
         connect(m_fragmentTimer, &QTimer::timeout, this, &Vemu::fragment_timeout);
     }
 
@@ -208,7 +209,7 @@ void Vemu::queue_receive_pass()
     if (m_receivePassQueued)
         return;
     m_receivePassQueued = true;
-    QTimer::singleShot(0, this, [this]() {
+    QTimer::singleShot(0, Qt::PreciseTimer, this, [this]() {
         m_receivePassQueued = false;
         receive();
     });

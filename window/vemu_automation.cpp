@@ -9,7 +9,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSettings>
 #include <QTextStream>
 #include <QTimer>
 
@@ -39,11 +38,13 @@ QString untimed_line(const char *colour, const QString &text)
            + QStringLiteral("</font>");
 }
 
-quint16 read_short_number(const QSettings &ini, const QString &key)
+// An unsigned number held in 16 bits: 65536 reads as 0, and so does a
+// negative number or a word.
+quint16 read_short_number(const IniGroup &ini, const QString &key)
 {
-    bool ok = false;
-    const uint value = settings_text(ini.value(key)).toUInt(&ok);
-    return ok ? quint16(value) : 0;
+    int value = 0;
+    quint16 low16 = 0;
+    return whole_number(ini.text(key), &value, &low16) && value >= 0 ? low16 : 0;
 }
 
 // The folder is taken from the raw line rather than from the ini reader,
@@ -55,6 +56,7 @@ QString folder_from_raw_line()
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
         return QString();
     QTextStream in(&file);
+    in.setCodec("UTF-8");
     QString line;
     bool found = false;
     while (in.readLineInto(&line)) {
@@ -129,13 +131,12 @@ void Vemu::parse_automation_file()
         return;
     }
 
-    QSettings ini(kAutomationFile, QSettings::IniFormat);
-    ini.beginGroup(QStringLiteral("default_parameters"));
+    const IniGroup ini(kAutomationFile, QStringLiteral("default_parameters"));
     QStringList description;
     for (const char *key : kDescriptionKeys)
-        description << settings_text(ini.value(QLatin1String(key)));
-    QString resultName = settings_text(ini.value(QStringLiteral("result_file_name")));
-    const QString folderValue = settings_text(ini.value(kFolderKey));
+        description << ini.text(QLatin1String(key));
+    QString resultName = ini.text(QStringLiteral("result_file_name"));
+    const QString folderValue = ini.text(kFolderKey);
     quint16 minimumShowtime = read_short_number(ini, QStringLiteral("minimum_showtime"));
     const quint16 pollingTime = read_short_number(ini, QStringLiteral("polling_time"));
 
@@ -204,10 +205,12 @@ void Vemu::parse_automation_file()
                 suffix = QDateTime::currentDateTime().toString(QStringLiteral("_yyyy_MM_dd_hh_mm_ss"));
         }
         resultName += QLatin1Char('_') + link_part(description.at(0)) + suffix;
+        // A repeated run begins after the parts stored by the earlier ones.
         if (!nameDefaulted)
             ui->m_Tlog->append(untimed_line(
                 "green", QStringLiteral("- Result file name is: ") + resultName
-                             + QStringLiteral("_part0.bin")));
+                             + QStringLiteral("_part%1.bin")
+                                   .arg(first_free_part(result_part_stem(folder + resultName)))));
     }
 
     m_outputBase = folder + resultName;

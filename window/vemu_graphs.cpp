@@ -31,18 +31,17 @@ void Vemu::setup_plot()
     m_plot->show();
 }
 
-bool Vemu::answer_may_change_graph(int index, const QByteArray &header) const
+bool Vemu::answer_may_change_graph(LiveGraph graph, const QByteArray &header) const
 {
     // A coarse filter: every answer that a drawing takes data from passes,
     // so only answers that the drawing would ignore are turned away.
     const auto at = [&header](int i) { return i < header.size() ? quint8(header.at(i)) : quint8(0); };
-    const bool pilotTone = index == 6 || (index == 4 && !m_korraPlatform);
-    if (pilotTone)
+    switch (graph) {
+    case LiveGraph::PilotTone:
         return m_korraPlatform ? at(3) == 0x30 : (at(1) >> 4) == 3;
-    switch (index) {
-    case 1: // SNR: INFO 11
+    case LiveGraph::Snr: // INFO 11
         return m_korraPlatform ? at(7) == 3 && at(6) == 11 : at(3) == 3 && at(5) == 11;
-    case 4: // bit swaps: INFO 95 and 96
+    case LiveGraph::BitSwaps: // INFO 95 and 96
         return at(7) == 3 && (at(6) == 95 || at(6) == 96);
     default: // drawn from the store alone
         return false;
@@ -65,7 +64,7 @@ QVector<double> Vemu::graph_data_state() const
 {
     const LiveGraphData &d = *m_graphData;
     QVector<double> data;
-    data << ui->m_liveGraphsSelection->currentIndex() << double(m_korraPlatform)
+    data << double(shown_graph()) << double(m_korraPlatform)
          << double(pilot_tone_index) << double(reinterpret_cast<quintptr>(d.snr_answer.constData()))
          << d.snr_answer.size();
     for (const QVector<double> *series :
@@ -83,40 +82,34 @@ void Vemu::update_live_graph(QByteArray header, bool fromAnswer)
     // the canvas shows since its last replot, the canvas already shows this
     // picture, and redrawing a day of points for every answer is skipped.
     const QVector<double> viewBefore = graph_view_state();
-    const int index = ui->m_liveGraphsSelection->currentIndex();
-    if (fromAnswer && !answer_may_change_graph(index, header) && viewBefore == m_drawnView
+    const LiveGraph graph = shown_graph();
+    if (fromAnswer && !answer_may_change_graph(graph, header) && viewBefore == m_drawnView
         && graph_data_state() == m_drawnData)
         return;
     const quint16 state = m_testRunning ? m_cpeState % 100 : 7;
     bool paintedInPlace = false;
-    switch (index) {
-    case 1:
+    switch (graph) {
+    case LiveGraph::Snr:
         plot_snr(*m_graphData, m_korraPlatform, header, m_requestPayload, m_plot, m_legend,
                  ui->m_EdslMode, state, fromAnswer);
         break;
-    case 2:
+    case LiveGraph::State:
         plot_state(*m_graphData, m_plot, m_legend);
         break;
-    case 3:
+    case LiveGraph::Crcs:
         plot_crcs(*m_graphData, m_plot);
         break;
-    case 4:
-        if (m_korraPlatform)
-            plot_bit_swaps(*m_graphData, m_korraPlatform, header, m_requestPayload, m_plot,
-                           fromAnswer);
-        else
-            paintedInPlace = plot_pilot_tone(*m_graphData, m_korraPlatform, header, m_requestPayload,
-                                             m_plot, ui->m_EdslMode, m_legend, m_zoomer, state,
-                                             fromAnswer);
+    case LiveGraph::BitSwaps:
+        plot_bit_swaps(*m_graphData, m_korraPlatform, header, m_requestPayload, m_plot, fromAnswer);
         break;
-    case 5:
+    case LiveGraph::NetRates:
         plot_net_rates(*m_graphData, m_plot);
         break;
-    case 6:
+    case LiveGraph::PilotTone:
         paintedInPlace = plot_pilot_tone(*m_graphData, m_korraPlatform, header, m_requestPayload,
                                          m_plot, ui->m_EdslMode, m_legend, m_zoomer, state, fromAnswer);
         break;
-    default: {
+    case LiveGraph::None: {
         // Every answer comes here while "None" is shown; once the plot is
         // blank a replot would only draw the same empty frame again.
         const QwtText blank = blank_axis_title();
@@ -142,6 +135,11 @@ void Vemu::update_live_graph(QByteArray header, bool fromAnswer)
     m_drawnView = graph_view_state();
 }
 
+LiveGraph Vemu::shown_graph() const
+{
+    return live_graph_named(ui->m_liveGraphsSelection->currentText());
+}
+
 void Vemu::on_m_liveGraphsSelection_currentIndexChanged()
 {
     // The form's signals are bound before the plot exists.
@@ -156,29 +154,26 @@ void Vemu::on_m_liveGraphsSelection_currentIndexChanged()
 
 void Vemu::on_m_BResetGraph_clicked()
 {
-    switch (ui->m_liveGraphsSelection->currentIndex()) {
-    case 1:
+    switch (shown_graph()) {
+    case LiveGraph::Snr:
         m_graphData->clear_snr();
         break;
-    case 2:
+    case LiveGraph::State:
         m_graphData->clear_state();
         break;
-    case 3:
+    case LiveGraph::Crcs:
         m_graphData->clear_crcs();
         break;
-    case 4:
-        if (m_korraPlatform)
-            m_graphData->clear_bit_swaps();
-        else
-            m_graphData->clear_pilot_tone();
+    case LiveGraph::BitSwaps:
+        m_graphData->clear_bit_swaps();
         break;
-    case 5:
+    case LiveGraph::NetRates:
         m_graphData->clear_net_rates();
         break;
-    case 6:
+    case LiveGraph::PilotTone:
         m_graphData->clear_pilot_tone();
         break;
-    default:
+    case LiveGraph::None:
         break;
     }
     m_plot->setAxisTitle(QwtPlot::xBottom, blank_axis_title());

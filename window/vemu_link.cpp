@@ -33,6 +33,9 @@ void Vemu::on_m_Bconnect_clicked()
             // format is known.
             log_line("green", QStringLiteral("CPE connected (IP is: ") + ui->m_Eip->text()
                                   + QLatin1Char(')'));
+            // Made by hand during the reconnection wait, the link must neither
+            // be dropped by the next attempt nor hide a later drop.
+            end_reconnection();
             m_guiTimer->start(1500);
         } else {
             log_line("red", QStringLiteral("Connection failure! (IP is: ") + ui->m_Eip->text()
@@ -172,6 +175,19 @@ void Vemu::on_m_R_Port_1_toggled(bool checked)
     log_line("purple", QStringLiteral("Port 1 is selected."));
 }
 
+bool Vemu::link_ready() const
+{
+    return m_connected && !m_detectionPending
+           && m_socket->state() == QAbstractSocket::ConnectedState;
+}
+
+void Vemu::end_reconnection()
+{
+    m_waitingTimer->stop();
+    m_reconnecting = false;
+    m_reconnectAttempts = 0;
+}
+
 void Vemu::socket_error(QAbstractSocket::SocketError error)
 {
     if (m_reconnecting)
@@ -207,10 +223,17 @@ void Vemu::socket_error(QAbstractSocket::SocketError error)
     } else {
         m_reconnecting = false;
     }
+    if (!link_ready())
+        ui->m_Bstart->setEnabled(false);
 }
 
 void Vemu::waitingTimer()
 {
+    // Connect is a toggle: an attempt on a link made meanwhile would drop it.
+    if (m_connected) {
+        end_reconnection();
+        return;
+    }
     m_reconnectAttempts += 1;
     if (m_reconnectAttempts > kReconnectAttempts) {
         log_line("blue", QStringLiteral("Aborting reconnection."));
@@ -220,8 +243,7 @@ void Vemu::waitingTimer()
     }
     on_m_Bconnect_clicked();
     if (m_socket->state() == QAbstractSocket::ConnectedState) {
-        m_reconnecting = false;
-        m_reconnectAttempts = 0;
+        end_reconnection();
         return;
     }
     if (m_reconnectAttempts == kReconnectAttempts) {

@@ -99,6 +99,7 @@ void Vemu::on_m_Bstart_clicked()
 
     m_testRunning = true;
     m_guiTimer->stop();
+    ui->m_EoutputFile->setText(first_part_name());
 
     log_line("black", QStringLiteral("Test Started"));
     ui->m_Tlog->append(
@@ -130,14 +131,6 @@ void Vemu::on_m_Bstart_clicked()
         m_plot->replot();
     }
     make_results_dirs();
-
-    QString name = m_outputBase;
-    if (m_automationMode != 1)
-        name += QDateTime::currentDateTime().toString(QStringLiteral("_yyyy_MM_dd_hh_mm_ss"));
-    name += QStringLiteral("_part0.bin");
-    if (!path_is_absolute(name))
-        name.prepend(QStringLiteral("Results/"));
-    ui->m_EoutputFile->setText(name);
 
     const int state = m_cpeState % 100;
     m_showtimeFlag = state == 7 || state == 8;
@@ -328,7 +321,8 @@ void Vemu::next_iteration()
 
 void Vemu::stop_processing()
 {
-    ui->m_Bstart->setEnabled(true);
+    // A test ended by a drop winds down after the link has gone.
+    ui->m_Bstart->setEnabled(link_ready());
     m_stopTimer->stop();
     // No period may begin after the test has stopped.
     m_startTimer->stop();

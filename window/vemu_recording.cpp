@@ -4,14 +4,19 @@
 #include "ui_Vemu.h"
 
 #include "platform.h"
+#include "result_records.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSaveFile>
+
+#include <limits>
 
 qint32 Vemu::s_circularToggle = 1;
 
@@ -22,6 +27,9 @@ const qint64 kCircularPartBytesPerMb = 5000000;
 const int kHalfLimit = 5000000;
 const int kRemoveAttempts = 2000;
 const int kArchiverStartWaitMs = 10000;
+// An archiver still packing a part when the window closes is waited for this
+// long at most, so that closing never hangs on a stuck archiver.
+const int kArchiverExitWaitMs = 30000;
 
 const QString kBin = QStringLiteral(".bin");
 
@@ -92,25 +100,86 @@ void Vemu::write_result_file()
         write_normal_part();
 }
 
+QByteArray Vemu::take_records()
+{
+    QByteArray records = m_unwrittenRecords;
+    records.append(m_iterationBuffer);
+    m_unwrittenRecords.clear();
+    m_iterationBuffer.clear();
+    return records;
+}
+
+// A part that cannot be written keeps its records in memory up to its own size
+// limit; past it the oldest records go first, each whole.
+void Vemu::keep_unwritten(const QByteArray &records, qint64 limit)
+{
+    qint64 cut = 0;
+    while (records.size() - cut > limit) {
+        const qint64 size = result_record_size(records, cut);
+        if (size <= 0) {
+            cut = records.size();
+            break;
+        }
+        cut += size;
+    }
+    m_droppedBytes += cut;
+    m_unwrittenRecords = records.mid(int(cut));
+}
+
+// One notice per run of failed writes: each later failure would only repeat
+// it, once per flush, for as long as the disk stays full.
+void Vemu::report_write_failure(bool box, const QString &text)
+{
+    if (m_writeFailing)
+        return;
+    m_writeFailing = true;
+    // The box comes last: its event loop may run another flush, which must
+    // find the records already kept.
+    if (box && !m_destroying)
+        show_error_box(this, text);
+    else
+        log_line("red", text);
+}
+
+void Vemu::report_lost_records(qint64 bytes)
+{
+    log_line("red", QStringLiteral("ERROR: %1 bytes of records were lost because the result file could not be "
+                                   "written !").arg(bytes));
+}
+
+void Vemu::write_succeeded()
+{
+    if (!m_writeFailing)
+        return;
+    m_writeFailing = false;
+    if (m_droppedBytes > 0)
+        report_lost_records(m_droppedBytes);
+    m_droppedBytes = 0;
+}
+
 void Vemu::write_normal_part()
 {
-    const QString part = ui->m_EoutputFile->text();
+    const QByteArray records = take_records();
+    const qint64 limit = ui->m_SoutputFileSize->value() * kNormalPartBytesPerMb;
     qint64 size = 0;
     QString error;
-    switch (append_whole(part, m_iterationBuffer, &size, &error)) {
+    switch (append_whole(ui->m_EoutputFile->text(), records, &size, &error)) {
     case AppendResult::NotOpened:
-        log_line("red", QStringLiteral("ERROR: Result file cannot be opened ! Data could not be written !"));
+        keep_unwritten(records, limit);
+        report_write_failure(false,
+                             QStringLiteral("ERROR: Result file cannot be opened ! Data could not be written !"));
         return;
     case AppendResult::NotWritten:
-        log_line("red", QStringLiteral("ERROR: Result file could not be written (") + error
-                            + QStringLiteral(") ! The records are kept for the next write."));
+        keep_unwritten(records, limit);
+        report_write_failure(false, QStringLiteral("ERROR: Result file could not be written (") + error
+                                        + QStringLiteral(") ! The records are kept for the next write."));
         return;
     case AppendResult::Written:
         break;
     }
-    if (size > ui->m_SoutputFileSize->value() * kNormalPartBytesPerMb)
+    write_succeeded();
+    if (size > limit)
         m_partFull = true;
-    m_iterationBuffer.clear();
 }
 
 void Vemu::write_circular_part()
@@ -119,23 +188,24 @@ void Vemu::write_circular_part()
         m_partFull = true;
 
     if (!m_circularArmed || m_showtimeFlag) {
-        // Records that did not reach the file stay in the record buffer for
-        // the next flush, and join the first block only once they are written.
+        // Records that did not reach the file are kept for the next flush,
+        // and join the first block only once they are written.
+        const QByteArray records = take_records();
+        const qint64 limit = ui->m_SoutputFileSize->value() * kCircularPartBytesPerMb;
         qint64 size = 0;
         QString error;
-        const AppendResult result = append_whole(ui->m_EoutputFile->text(), m_iterationBuffer, &size, &error);
-        if (result == AppendResult::NotOpened) {
-            show_error_box(this, QStringLiteral("Result file cannot be opened."));
+        const AppendResult result = append_whole(ui->m_EoutputFile->text(), records, &size, &error);
+        if (result != AppendResult::Written) {
+            keep_unwritten(records, limit);
+            report_write_failure(true, result == AppendResult::NotOpened
+                                           ? QStringLiteral("Result file cannot be opened.")
+                                           : QStringLiteral("Result file could not be written (") + error
+                                                 + QStringLiteral("); the records are kept for the next write."));
             return;
         }
-        if (result == AppendResult::NotWritten) {
-            show_error_box(this, QStringLiteral("Result file could not be written (") + error
-                                     + QStringLiteral("); the records are kept for the next write."));
-            return;
-        }
-        m_partBuffer.append(m_iterationBuffer);
-        m_iterationBuffer.clear();
-        if (size > ui->m_SoutputFileSize->value() * kCircularPartBytesPerMb)
+        write_succeeded();
+        m_partBuffer.append(records);
+        if (size > limit)
             m_partFull = true;
         return;
     }
@@ -146,11 +216,12 @@ void Vemu::write_circular_part()
         m_circularArmed = false;
         write_circular_part();
         m_circularArmed = true;
-        if (!m_iterationBuffer.isEmpty()) {
-            // The append failed: half A is their only copy, so it must not be
-            // emptied as a duplicate of the first block.
+        if (!m_unwrittenRecords.isEmpty()) {
+            // The append failed: half A is the only copy of what is kept, so
+            // it must not be emptied as a duplicate of the first block.
+            m_circularBufferA = m_unwrittenRecords;
+            m_unwrittenRecords.clear();
             m_firstBlockInA = false;
-            m_iterationBuffer.clear();
         }
         // An arming flush that found the buffer empty leaves both halves
         // empty, so the same part is armed again at its next flush; it keeps
@@ -165,16 +236,16 @@ void Vemu::write_circular_part()
         return;
     }
 
+    const QByteArray records = take_records();
     if (s_circularToggle == 0) {
-        m_circularBufferB.append(m_iterationBuffer);
+        m_circularBufferB.append(records);
     } else {
         if (m_firstBlockInA) {
             m_circularBufferA.clear();
             m_firstBlockInA = false;
         }
-        m_circularBufferA.append(m_iterationBuffer);
+        m_circularBufferA.append(records);
     }
-    m_iterationBuffer.clear();
 
     rewrite_circular_part();
 
@@ -195,7 +266,7 @@ void Vemu::rewrite_circular_part()
     // flush that commit() makes.
     QSaveFile file(ui->m_EoutputFile->text());
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
-        show_error_box(this, QStringLiteral("Result file cannot be opened."));
+        report_write_failure(true, QStringLiteral("Result file cannot be opened."));
         return;
     }
     bool written = file.write(m_partBuffer) == m_partBuffer.size();
@@ -208,10 +279,13 @@ void Vemu::rewrite_circular_part()
         error = file.errorString();
         file.cancelWriting();
     }
-    if (!file.commit())
-        show_error_box(this, QStringLiteral("Result file could not be written (")
-                                 + (error.isEmpty() ? file.errorString() : error)
-                                 + QStringLiteral("); its previous content is kept."));
+    if (!file.commit()) {
+        report_write_failure(true, QStringLiteral("Result file could not be written (")
+                                       + (error.isEmpty() ? file.errorString() : error)
+                                       + QStringLiteral("); its previous content is kept."));
+        return;
+    }
+    write_succeeded();
 }
 
 void Vemu::close_result_part()
@@ -241,6 +315,14 @@ void Vemu::close_result_part()
     m_archiveQueue.append(part);
     start_next_archive();
 
+    // A test that began after the parts of an earlier run under the same name
+    // numbers on from its own first part.
+    static const QRegularExpression number(QStringLiteral("_part(\\d+)(CircularShowTime)?(LINKDROP)?\\.bin$"));
+    const QRegularExpressionMatch match = number.match(part);
+    bool numbered = false;
+    const int current = match.hasMatch() ? match.captured(1).toInt(&numbered) : 0;
+    if (numbered && current < std::numeric_limits<int>::max())
+        m_partNumber = current + 1;
     ui->m_EoutputFile->setText(next_part_name(part, m_partNumber));
     m_partFull = false;
     const int state = m_cpeState % 100;
@@ -292,21 +374,74 @@ void Vemu::remove_uncompressed_file()
     start_next_archive();
 }
 
-// A packed part is removed only while a period runs; one whose archiver ended
-// between periods waits here for the next period instead of being forgotten.
-void Vemu::remove_archived_parts()
+// A packed part is removed while a period runs; one whose archiver ended
+// between two periods waits for the next period, or for the end of the test.
+void Vemu::remove_archived_parts(bool atExit)
 {
-    if (!m_periodActive)
+    if (!atExit && m_testRunning && !m_periodActive)
         return;
     while (!m_archivedParts.isEmpty()) {
         const QString part = m_archivedParts.takeFirst();
-        if (QFileInfo(part_name_with_ending(part, QStringLiteral(".7z"))).size() <= 0)
+        if (!QFileInfo::exists(part) || QFileInfo(part_name_with_ending(part, QStringLiteral(".7z"))).size() <= 0)
             continue;
         for (int attempt = 0; attempt < kRemoveAttempts; ++attempt) {
             if (QFile::remove(part))
                 break;
         }
     }
+}
+
+void Vemu::finish_recording_at_exit()
+{
+    m_destroying = true;
+    // Records of the running period would otherwise be lost with the window.
+    if (!m_iterationBuffer.isEmpty() || !m_unwrittenRecords.isEmpty())
+        write_result_file();
+    const qint64 lost = m_droppedBytes + m_unwrittenRecords.size();
+    if (lost > 0)
+        report_lost_records(lost);
+
+    // A part still being packed must not report back into a half-destroyed
+    // window: its end is handled here.
+    m_compressor->disconnect(this);
+    if (m_compressor->state() != QProcess::NotRunning && m_compressor->waitForFinished(kArchiverExitWaitMs)
+        && m_compressor->exitStatus() == QProcess::NormalExit && m_compressor->exitCode() == 0)
+        m_archivedParts.append(m_fileToCompress);
+    remove_archived_parts(true);
+}
+
+QString Vemu::result_part_stem(const QString &base)
+{
+    return path_is_absolute(base) ? base : QStringLiteral("Results/") + base;
+}
+
+int Vemu::first_free_part(const QString &stem)
+{
+    const QFileInfo info(stem);
+    const QRegularExpression stored(QStringLiteral("^") + QRegularExpression::escape(info.fileName())
+                                    + QStringLiteral("_part(\\d+)(CircularShowTime)?(LINKDROP)?\\.(bin|7z)$"));
+    int next = 0;
+    const QStringList names = info.dir().entryList(QDir::Files);
+    for (const QString &name : names) {
+        const QRegularExpressionMatch match = stored.match(name);
+        bool ok = false;
+        const int number = match.hasMatch() ? match.captured(1).toInt(&ok) : -1;
+        if (ok && number >= next && number < std::numeric_limits<int>::max())
+            next = number + 1;
+    }
+    return next;
+}
+
+// Parts stored under the same name by an earlier run (a repeated unattended
+// run, or two Starts within one second) are neither written into nor packed
+// over: the test begins after the last of them.
+QString Vemu::first_part_name() const
+{
+    QString base = m_outputBase;
+    if (m_automationMode != 1)
+        base += QDateTime::currentDateTime().toString(QStringLiteral("_yyyy_MM_dd_hh_mm_ss"));
+    const QString stem = result_part_stem(base);
+    return stem + QStringLiteral("_part") + QString::number(first_free_part(stem)) + kBin;
 }
 
 void Vemu::on_m_BoutputFile_clicked()

@@ -10,6 +10,7 @@
 
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QTextStream>
 
@@ -31,8 +32,10 @@ void Vemu::parse_input_file()
     clear_requests();
     const QString stamp = log_time_stamp();
 
+    // Only a regular file: opening a FIFO would block the window for good,
+    // and a device may never end.
     QFile file(ui->m_EinputFile->text());
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+    if (!QFileInfo(file).isFile() || !file.open(QIODevice::ReadOnly | QIODevice::Text)) {
         QMessageBox::critical(this, QStringLiteral("Error"),
                               QStringLiteral("The selected Input File could not be opened !"),
                               QMessageBox::Ok);

@@ -9,8 +9,10 @@
 
 #include <QDateTime>
 #include <QFileInfo>
-#include <QSettings>
 #include <QTimer>
+
+#include <algorithm>
+#include <limits>
 
 namespace {
 
@@ -37,25 +39,24 @@ QString automation_text(int mode)
 
 // Reads one text key: an absent key gives `absent`, an empty one `empty` and
 // clears `allFound`.
-QString read_text(const QSettings &ini, const QString &key, const QString &absent,
+QString read_text(const IniGroup &ini, const QString &key, const QString &absent,
                   const QString &empty, bool *allFound)
 {
     if (!ini.contains(key))
         return absent;
-    const QString text = settings_text(ini.value(key));
+    const QString text = ini.text(key);
     if (!text.isEmpty())
         return text;
     *allFound = false;
     return empty;
 }
 
-int read_number(const QSettings &ini, const QString &key, int fallback, bool *allFound)
+int read_number(const IniGroup &ini, const QString &key, int fallback, bool *allFound)
 {
     if (!ini.contains(key))
         return fallback;
-    bool ok = false;
-    const int value = settings_text(ini.value(key)).toInt(&ok);
-    if (ok)
+    int value = fallback;
+    if (whole_number(ini.text(key), &value))
         return value;
     *allFound = false;
     return fallback;
@@ -63,11 +64,72 @@ int read_number(const QSettings &ini, const QString &key, int fallback, bool *al
 
 } // namespace
 
-QString settings_text(const QVariant &value)
+IniGroup::IniGroup(const QString &file, const QString &group)
+    : m_ini(file, QSettings::IniFormat)
 {
+    m_ini.setIniCodec("UTF-8");
+    QString name = group;
+    const QStringList groups = m_ini.childGroups();
+    if (!groups.contains(name)) {
+        for (const QString &candidate : groups) {
+            if (candidate.compare(group, Qt::CaseInsensitive) == 0) {
+                name = candidate;
+                break;
+            }
+        }
+    }
+    m_ini.beginGroup(name);
+    const QStringList keys = m_ini.childKeys();
+    for (const QString &key : keys) {
+        const QString lower = key.toLower();
+        if (!m_keys.contains(lower))
+            m_keys.insert(lower, key);
+    }
+}
+
+QString IniGroup::actual_key(const QString &key) const
+{
+    return m_ini.contains(key) ? key : m_keys.value(key.toLower(), key);
+}
+
+bool IniGroup::contains(const QString &key) const
+{
+    return m_ini.contains(actual_key(key));
+}
+
+QString IniGroup::text(const QString &key) const
+{
+    const QVariant value = m_ini.value(actual_key(key));
     if (value.type() == QVariant::StringList)
         return value.toStringList().join(QLatin1Char(','));
     return value.toString();
+}
+
+bool whole_number(const QString &text, int *value, quint16 *low16)
+{
+    const QString number = text.trimmed();
+    const bool negative = number.startsWith(QLatin1Char('-'));
+    int at = negative || number.startsWith(QLatin1Char('+')) ? 1 : 0;
+    if (at == number.size())
+        return false;
+    // Past the int range the value stays at its limit; the low 16 bits keep
+    // counting, as a 16-bit field would.
+    const qint64 limit = negative ? -qint64(std::numeric_limits<int>::min())
+                                  : qint64(std::numeric_limits<int>::max());
+    qint64 magnitude = 0;
+    quint16 low = 0;
+    for (; at < number.size(); ++at) {
+        const QChar c = number.at(at);
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return false;
+        const int digit = c.unicode() - '0';
+        magnitude = std::min(limit, magnitude * 10 + digit);
+        low = quint16(low * 10 + digit);
+    }
+    *value = int(negative ? -magnitude : magnitude);
+    if (low16)
+        *low16 = negative ? quint16(-low) : low;
+    return true;
 }
 
 QString read_ini_file(QLineEdit *ip, QLineEdit *inputFile, QLineEdit *symbolFile,
@@ -91,8 +153,7 @@ QString read_ini_file(QLineEdit *ip, QLineEdit *inputFile, QLineEdit *symbolFile
         return result;
     }
 
-    QSettings ini(kIniFile, QSettings::IniFormat);
-    ini.beginGroup(QStringLiteral("Settings"));
+    const IniGroup ini(kIniFile, QStringLiteral("Settings"));
     bool allFound = true;
 
     ip->setText(read_text(ini, QStringLiteral("ip_address"), QStringLiteral("*.*.*.*"),
@@ -125,7 +186,7 @@ QString read_ini_file(QLineEdit *ip, QLineEdit *inputFile, QLineEdit *symbolFile
 
     // The port slots read the mode set above: port 1 is asked about only
     // outside one-time reading.
-    const QString port = settings_text(ini.value(QStringLiteral("port_ID"))).toLower();
+    const QString port = ini.text(QStringLiteral("port_ID")).toLower();
     if (!port.isEmpty() && port != QLatin1String("0") && port != QLatin1String("false"))
         port1->setChecked(true);
     else

@@ -11,21 +11,42 @@
 #include <QDateTime>
 #include <QPixmap>
 #include <QProcess>
+#include <QScrollBar>
 #include <QTcpSocket>
+#include <QTextBrowser>
 #include <QTimer>
+
+#include <memory>
+
+#include <qwt_plot.h>
 
 const char *const kVemuVersion = "2.0.1.5";
 
 namespace {
 
-// An archiver still packing a part when the window closes is waited for this
-// long at most, so that closing never hangs on a stuck archiver.
-const int kArchiverExitWaitMs = 30000;
+// The log view shows its newest line unless the user has scrolled up to read
+// an older one; scrolled back to the end, it follows again. Qt's own append
+// follows only a view already at its end, which a view laid out after its
+// first lines (at start-up, or grown by a resize) is not.
+void follow_newest_line(QTextBrowser *log)
+{
+    QScrollBar *bar = log->verticalScrollBar();
+    auto follows = std::make_shared<bool>(true);
+    QObject::connect(bar, &QScrollBar::valueChanged, log,
+                     [bar, follows](int value) { *follows = value >= bar->maximum(); });
+    QObject::connect(bar, &QScrollBar::rangeChanged, log, [bar, follows](int, int maximum) {
+        if (*follows)
+            bar->setValue(maximum);
+    });
+}
 
 QTimer *make_single_shot_timer(QObject *parent)
 {
     auto *timer = new QTimer(parent);
     timer->setSingleShot(true);
+    // A coarse timer may fire up to 5 % early and rounds long waits to whole
+    // seconds; every wait of the window must last at least its full interval.
+    timer->setTimerType(Qt::PreciseTimer);
     return timer;
 }
 
@@ -56,6 +77,7 @@ Vemu::Vemu(QWidget *parent)
         ui->m_logo->setPixmap(logo);
     ui->m_logo->setStyleSheet(QStringLiteral("QLabel { background-color : white}"));
 
+    follow_newest_line(ui->m_Tlog);
     ui->m_Tlog->append(log_time_stamp() + QStringLiteral("<font color=black>Vemu Started.</font>"));
 
     m_graphData = new LiveGraphData;
@@ -140,15 +162,7 @@ Vemu::Vemu(QWidget *parent)
 
 Vemu::~Vemu()
 {
-    // Records of the running period would otherwise be lost with the window.
-    if (!m_iterationBuffer.isEmpty())
-        write_result_file();
-
-    // A part still being packed must not report back into a half-destroyed
-    // window; its ".bin" stays beside whatever the archiver produced.
-    m_compressor->disconnect(this);
-    if (m_compressor->state() != QProcess::NotRunning)
-        m_compressor->waitForFinished(kArchiverExitWaitMs);
+    finish_recording_at_exit();
 
     make_results_dirs();
     const QString plain = ui->m_Tlog->document()->toPlainText();
@@ -163,6 +177,12 @@ Vemu::~Vemu()
 
     clear_requests();
     delete m_symbols;
+    // The plot's curves read the store: the plot goes first.
+    delete m_plot;
+    m_plot = nullptr;
+    m_grid = nullptr;
+    m_legend = nullptr;
+    m_zoomer = nullptr;
     delete m_graphData;
     delete m_stopwatch;
 }

@@ -1,24 +1,30 @@
+// Request objects and their packets, and the script lines that make them.
+
 #include <QtTest>
 
+#include "SymbolMaps.h"
 #include "message.h"
+#include "script_parser.h"
 
-// Builds the request of one table row: CMV(a, b, c, d) or MEMORY(a, b, c).
-static message *make_request(bool cmv, uint a, uint b, uint c, uint d, const QString &states,
-                             bool write)
+// "C group address index sizeOrValue R|W states" or "M width address
+// countOrValue R|W states [afe reg]"; DEF stands for the default state list.
+static QString describe(const message *request)
 {
-    if (cmv)
-        return new CMV(a, b, c, d, states, write);
-    return new MEMORY(a, b, c, states, write);
+    const QString states = request->states() == kDefaultRequestStates ? QStringLiteral("DEF") : request->states();
+    if (auto cmv = dynamic_cast<const CMV *>(request))
+        return QStringLiteral("C %1 %2 %3 %4 %5 %6").arg(cmv->group()).arg(cmv->cmvAddress()).arg(cmv->index())
+            .arg(cmv->sizeOrValue()).arg(cmv->isWrite() ? "W" : "R").arg(states);
+    auto memory = dynamic_cast<const MEMORY *>(request);
+    return QStringLiteral("M %1 %2 %3 %4 %5").arg(memory->width()).arg(quint32(memory->address()))
+        .arg(memory->countOrValue()).arg(memory->isWrite() ? "W" : "R").arg(states)
+        + (memory->isAfeRead() ? QStringLiteral(" afe %1").arg(memory->afeRegister()) : QString());
 }
 
-// Legacy packets are written as their leading bytes; the rest is zero.
-static QByteArray packet_bytes(const QString &hex, bool korra)
-{
-    QByteArray bytes = QByteArray::fromHex(hex.toLatin1());
-    if (!korra && !bytes.isEmpty())
-        bytes.append(QByteArray(32 - bytes.size(), '\0'));
-    return bytes;
-}
+// Line messages of line 5: the parser's own (D) and the builders' and the
+// state check's, which come with a leading blank (BD darkred, BR red).
+static QString D(const QString &text) { return "<font color=darkred>Line 5: " + text + "</font>"; }
+static QString BD(const QString &text) { return " " + D(text); }
+static QString BR(const QString &text) { return " <font color=red>Line 5: " + text + "</font>"; }
 
 class TestRequests : public QObject
 {
@@ -27,194 +33,155 @@ class TestRequests : public QObject
 private slots:
     void packets_data();
     void packets();
-    void progressKeptOverSkipAndReset();
-    void legacyMemoryWriteNeverSent();
-    void addressAndText();
-    void fillCmvGroups();
+    void lines_data();
+    void lines();
+    void afeAll();
 };
 
+// Request: "C group address index sizeOrValue R|W" or "M width address
+// countOrValue R|W", "p1" for port 1. Steps: K (Korra) or L (legacy) and the
+// line-state code, R first to reset the progress. Packets, "|" between them:
+// legacy ones as their leading bytes (the rest is zero), "" none. Done flags:
+// T, F, or "-" for a flag left as the caller passed it (false here).
 void TestRequests::packets_data()
 {
-    QTest::addColumn<bool>("cmv");
-    QTest::addColumn<uint>("a");
-    QTest::addColumn<uint>("b");
-    QTest::addColumn<uint>("c");
-    QTest::addColumn<uint>("d");
-    QTest::addColumn<bool>("write");
-    QTest::addColumn<bool>("korra");
-    QTest::addColumn<QString>("states");
-    QTest::addColumn<uint>("state");
-    QTest::addColumn<uint>("port");
-    QTest::addColumn<QStringList>("expected");
-    QTest::addColumn<QString>("done");
-
-    const QString all = QStringLiteral(",1,2,3,4,5,6,7,8,9,15,101,102,103,104,105,106,107,108,109,115,");
-    // Korra CMV.
-    QTest::newRow("korra STAT 0 2 words") << true << 2u << 0u << 0u << 2u << false << true << all << 7u << 0xC0u
-        << QStringList{"C0 00 40 00 00 00 00 02 00 00 00 02"} << "T";
-    QTest::newRow("korra CMV 300 words from 10") << true << 2u << 0u << 10u << 300u << false << true << all << 7u << 0xC0u
-        << QStringList{"C0 00 40 00 00 00 00 02 00 0A 00 80", "C0 00 40 00 00 00 00 02 00 8A 00 80",
-                       "C0 00 40 00 00 00 00 02 01 0A 00 2C"} << "FFT";
-    QTest::newRow("korra CMV 128 words") << true << 2u << 0u << 0u << 128u << false << true << all << 7u << 0xC0u
-        << QStringList{"C0 00 40 00 00 00 00 02 00 00 00 80"} << "T";
-    QTest::newRow("korra CMV count 0") << true << 2u << 0u << 0u << 0u << false << true << all << 7u << 0xC0u
-        << QStringList{"C0 00 40 00 00 00 00 02 00 00 00 00"} << "T";
-    QTest::newRow("korra CMV masks") << true << 70u << 300u << 0x12345u << 1u << false << true << all << 7u << 0xC1u
-        << QStringList{"C1 00 40 00 00 00 2C 06 23 45 00 01"} << "T";
-    QTest::newRow("korra CMV write") << true << 2u << 5u << 3u << 0x51234u << true << true << all << 7u << 0xC0u
-        << QStringList{"C0 00 40 40 00 01 05 02 00 03 00 01 12 34"} << "T";
-    // Legacy CMV.
-    QTest::newRow("legacy STAT 0 1 word") << true << 2u << 0u << 0u << 1u << false << false << all << 7u << 0xC0u
-        << QStringList{"00 01 00 02"} << "T";
-    QTest::newRow("legacy CMV 12 words") << true << 2u << 0x102u << 4u << 12u << false << false << all << 7u << 0xC0u
-        << QStringList{"00 0C 00 02 01 02 00 04"} << "T";
-    QTest::newRow("legacy CMV 13 words") << true << 2u << 0x102u << 4u << 13u << false << false << all << 7u << 0xC0u
-        << QStringList{"00 0C 00 02 01 02 00 04", "00 01 00 02 01 02 00 10"} << "FT";
-    QTest::newRow("legacy CMV read group 200") << true << 200u << 1u << 0u << 1u << false << false << all << 7u << 0xC0u
-        << QStringList{"00 01 00 48 00 01 00 00"} << "T";
-    QTest::newRow("legacy CMV write group 200") << true << 200u << 0x1234u << 7u << 0xBEEFu << true << false << all << 7u << 0xC0u
-        << QStringList{"00 41 00 C8 12 34 00 07 BE EF"} << "T";
-    // Korra memory reads: 256 bytes per packet.
-    QTest::newRow("korra mem16 200 at 0x1000") << false << 2u << 0x1000u << 200u << 0u << false << true << all << 7u << 0xC0u
-        << QStringList{"C0 00 40 20 00 00 00 00 10 00 00 80", "C0 00 40 20 00 00 00 00 11 00 00 48"} << "FT";
-    QTest::newRow("korra mem8 257") << false << 1u << 0x3F0000u << 257u << 0u << false << true << all << 7u << 0xC0u
-        << QStringList{"C0 00 00 20 00 00 00 3F 00 00 01 00", "C0 00 00 20 00 00 00 3F 01 00 00 01"} << "FT";
-    QTest::newRow("korra mem32 65") << false << 4u << 0x2000u << 65u << 0u << false << true << all << 7u << 0xC0u
-        << QStringList{"C0 00 80 20 00 00 00 00 20 00 00 40", "C0 00 80 20 00 00 00 00 21 00 00 01"} << "FT";
-    QTest::newRow("korra mem address to 22 bits") << false << 2u << 0x7F1234u << 1u << 0u << false << true << all << 7u << 0xC0u
-        << QStringList{"C0 00 40 20 00 00 00 3F 12 34 00 01"} << "T";
-    // Korra memory writes of each width.
-    QTest::newRow("korra AFE select write") << false << 4u << 0x20C69Cu << 0x300u << 0u << true << true << all << 7u << 0xC0u
-        << QStringList{"C0 00 80 A0 00 02 00 20 C6 9C 00 01 03 00 00 00"} << "T";
-    QTest::newRow("korra mem32 write") << false << 4u << 0x100u << 0x12345678u << 0u << true << true << all << 7u << 0xC1u
-        << QStringList{"C1 00 80 A0 00 02 00 00 01 00 00 01 56 78 12 34"} << "T";
-    QTest::newRow("korra mem16 write") << false << 2u << 0x100u << 0x1ABCDu << 0u << true << true << all << 7u << 0xC0u
-        << QStringList{"C0 00 40 A0 00 01 00 00 01 00 00 01 AB CD"} << "T";
-    QTest::newRow("korra mem8 write") << false << 1u << 0x101u << 0x1ABu << 0u << true << true << all << 7u << 0xC0u
-        << QStringList{"C0 00 00 A0 00 01 00 00 01 01 00 01 00 AB"} << "T";
-    // Legacy memory reads.
-    QTest::newRow("legacy mem8 30") << false << 1u << 0x123456u << 30u << 0u << false << false << all << 7u << 0xC0u
-        << QStringList{"40 2E 00 00 00 12 34 56", "40 2E 00 00 00 12 34 64", "40 22 00 00 00 12 34 72"} << "FFT";
-    QTest::newRow("legacy mem16 13") << false << 2u << 0x1000u << 13u << 0u << false << false << all << 7u << 0xC0u
-        << QStringList{"00 2C 00 00 00 00 10 00", "00 21 00 00 00 00 10 18"} << "FT";
-    QTest::newRow("legacy mem32 7") << false << 4u << 0x1000u << 7u << 0u << false << false << all << 7u << 0xC0u
-        << QStringList{"80 26 00 00 00 00 10 00", "80 21 00 00 00 00 10 18"} << "FT";
-    // State lists.
-    QTest::newRow("korra ,7,8,9, lets 7") << true << 2u << 0u << 0u << 1u << false << true << ",7,8,9," << 7u << 0xC0u
-        << QStringList{"C0 00 40 00 00 00 00 02 00 00 00 01"} << "T";
-    QTest::newRow("korra ,7,8,9, skips 107") << true << 2u << 0u << 0u << 1u << false << true << ",7,8,9," << 107u << 0xC0u
-        << QStringList{""} << "T";
-    QTest::newRow("korra 7,8,9 skips 7") << true << 2u << 0u << 0u << 1u << false << true << "7,8,9" << 7u << 0xC0u
-        << QStringList{""} << "T";
-    QTest::newRow("korra 7,8,9 lets 8") << false << 2u << 0u << 1u << 0u << false << true << "7,8,9" << 8u << 0xC0u
-        << QStringList{"C0 00 40 20 00 00 00 00 00 00 00 01"} << "T";
-    QTest::newRow("korra write skipped") << false << 2u << 0u << 1u << 0u << true << true << ",7," << 8u << 0xC0u
-        << QStringList{""} << "T";
-    QTest::newRow("legacy 7,8,9 lets 7") << true << 2u << 0u << 0u << 1u << false << false << "7,8,9" << 7u << 0xC0u
-        << QStringList{"00 01 00 02"} << "T";
-    QTest::newRow("legacy 10 lets 1") << false << 2u << 0u << 1u << 0u << false << false << ",10," << 1u << 0xC0u
-        << QStringList{"00 21"} << "T";
-    QTest::newRow("legacy 7,8 skips 9") << true << 2u << 0u << 0u << 20u << false << false << "7,8" << 9u << 0xC0u
-        << QStringList{""} << "T";
+    QTest::addColumn<QStringList>("row"); // request, states, steps, packets, done
+    auto row = [](const char *tag, const char *request, const char *states, const char *steps, const char *packets,
+                  const char *done) { QTest::newRow(tag) << QStringList{request, states, steps, packets, done}; };
+    const char *all = ",1,2,7,8,9,15,";
+    row("korra CMV read, chunks of 128", "C 2 0 10 300 R", all, "K7 K7 K7", "C0 00 40 00 00 00 00 02 00 0A 00 80|C0 00 40 00 00 00 00 02 00 8A 00 80|C0 00 40 00 00 00 00 02 01 0A 00 2C", "FFT");
+    row("korra CMV count 0", "C 2 0 0 0 R", all, "K7", "C0 00 40 00 00 00 00 02 00 00 00 00", "T");
+    row("korra CMV fields cut, port 1", "C 70 300 0x12345 1 R p1", all, "K7", "C1 00 40 00 00 00 2C 06 23 45 00 01", "T");
+    row("korra CMV write", "C 2 5 3 0x51234 W", all, "K7", "C0 00 40 40 00 01 05 02 00 03 00 01 12 34", "T");
+    row("legacy CMV read, chunks of 12", "C 2 0x102 4 13 R", all, "L7 L7", "00 0C 00 02 01 02 00 04|00 01 00 02 01 02 00 10", "FT");
+    row("legacy CMV read group cut to 7 bits", "C 200 1 0 1 R", all, "L7", "00 01 00 48 00 01 00 00", "T");
+    row("legacy CMV write keeps 8 bits", "C 200 0x1234 7 0xBEEF W", all, "L7", "00 41 00 C8 12 34 00 07 BE EF", "T");
+    row("korra mem16, 256 bytes a packet", "M 2 0x1000 200 R", all, "K7 K7", "C0 00 40 20 00 00 00 00 10 00 00 80|C0 00 40 20 00 00 00 00 11 00 00 48", "FT");
+    row("korra mem8 257", "M 1 0x3F0000 257 R", all, "K7 K7", "C0 00 00 20 00 00 00 3F 00 00 01 00|C0 00 00 20 00 00 00 3F 01 00 00 01", "FT");
+    row("address cut to 22 bits", "M 2 0x0807FFFE 2 R", all, "K7 L7", "C0 00 40 20 00 00 00 07 FF FE 00 02|00 22 00 00 00 07 FF FE", "TT");
+    row("korra 32-bit write, low half first", "M 4 0x20C69C 0x300 W", all, "K7", "C0 00 80 A0 00 02 00 20 C6 9C 00 01 03 00 00 00", "T");
+    row("korra mem16 write", "M 2 0x100 0x1ABCD W p1", all, "K7", "C1 00 40 A0 00 01 00 00 01 00 00 01 AB CD", "T");
+    row("korra mem8 write", "M 1 0x101 0x1AB W", all, "K7", "C0 00 00 A0 00 01 00 00 01 01 00 01 00 AB", "T");
+    row("legacy mem8 30, chunks of 14", "M 1 0x123456 30 R", all, "L7 L7 L7", "40 2E 00 00 00 12 34 56|40 2E 00 00 00 12 34 64|40 22 00 00 00 12 34 72", "FFT");
+    row("legacy mem16 13, chunks of 12", "M 2 0x1000 13 R", all, "L7 L7", "00 2C 00 00 00 00 10 00|00 21 00 00 00 00 10 18", "FT");
+    row("legacy mem32 7, chunks of 6", "M 4 0x1000 7 R", all, "L7 L7", "80 26 00 00 00 00 10 00|80 21 00 00 00 00 10 18", "FT");
+    row("legacy memory write never sent", "M 4 0x100 5 W", all, "L7 L7", "|", "--");
+    row("korra list wants commas", "C 2 0 0 1 R", "7,8,9", "K7 K8 K107", "|C0 00 40 00 00 00 00 02 00 00 00 01|", "TTT");
+    row("legacy list is a substring search", "C 2 0 0 1 R", ",10,", "L1 L9", "00 01 00 02|", "TT");
+    row("skipped read keeps progress, reset restarts", "C 2 0 10 300 R", ",7,", "K7 K0 K7 RK7 RL7",
+        "C0 00 40 00 00 00 00 02 00 0A 00 80||C0 00 40 00 00 00 00 02 00 8A 00 80|C0 00 40 00 00 00 00 02 00 0A 00 80|00 0C 00 02 00 00 00 0A", "FTFFF");
 }
 
 void TestRequests::packets()
 {
-    QFETCH(bool, cmv);
-    QFETCH(uint, a);
-    QFETCH(uint, b);
-    QFETCH(uint, c);
-    QFETCH(uint, d);
-    QFETCH(bool, write);
-    QFETCH(bool, korra);
-    QFETCH(QString, states);
-    QFETCH(uint, state);
-    QFETCH(uint, port);
-    QFETCH(QStringList, expected);
-    QFETCH(QString, done);
-
-    QScopedPointer<message> request(make_request(cmv, a, b, c, d, states, write));
-    if (port != 0xC0)
-        request->set_port(quint8(port));
-    const quint16 code = quint16(state);
-    for (int i = 0; i < expected.size(); ++i) {
-        const bool wantDone = done.at(i) == QLatin1Char('T');
-        bool flag = !wantDone;
-        const QByteArray packet = korra ? request->buildPacket(&flag, &code)
-                                        : request->buildPacket32(&flag, &code);
-        QCOMPARE(packet.toHex(' '), packet_bytes(expected.at(i), korra).toHex(' '));
-        QCOMPARE(flag, wantDone);
+    QFETCH(QStringList, row);
+    const QStringList f = row[0].split(' '), steps = row[2].split(' '), packets = row[3].split('|');
+    auto n = [&](int i) { return f.at(i).toUInt(nullptr, 0); };
+    QScopedPointer<message> r(f[0] == "C" ? static_cast<message *>(new CMV(n(1), n(2), n(3), n(4), row[1], f[5] == "W"))
+                                          : new MEMORY(n(1), n(2), n(3), row[1], f[4] == "W"));
+    if (f.last() == "p1")
+        r->set_port(0xC1);
+    for (int i = 0; i < steps.size(); ++i) {
+        if (steps[i].startsWith('R'))
+            r->reset_progress();
+        const bool korra = steps[i].contains('K');
+        const quint16 code = quint16(steps[i].section(korra ? 'K' : 'L', 1).toUInt());
+        bool flag = row[4][i] == 'F'; // a flag the builder must set starts the other way
+        const QByteArray packet = korra ? r->buildPacket(&flag, &code) : r->buildPacket32(&flag, &code);
+        QByteArray want = QByteArray::fromHex(packets[i].toLatin1());
+        want.append(QByteArray(korra || want.isEmpty() ? 0 : 32 - want.size(), '\0'));
+        QCOMPARE(packet.toHex(' '), want.toHex(' '));
+        QCOMPARE(flag, row[4][i] == 'T');
     }
-    QCOMPARE(request->progress(), 0u);
 }
 
-void TestRequests::progressKeptOverSkipAndReset()
+void TestRequests::lines_data()
 {
-    CMV read(2, 0, 10, 300, QStringLiteral(",7,"), false);
-    const quint16 showtime = 7, reset = 0;
-    bool done = true;
-    auto firstIndex = [](const QByteArray &packet) {
-        return (quint8(packet.at(8)) << 8) | quint8(packet.at(9));
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QStringList>("requests");
+    QTest::addColumn<QStringList>("log");
+    auto row = [](const char *tag, const char *line, const QStringList &requests, const QStringList &log) {
+        QTest::newRow(tag) << QString(line) << requests << log;
     };
-
-    QCOMPARE(firstIndex(read.buildPacket(&done, &showtime)), 10);
-    QCOMPARE(read.progress(), 128u);
-    QVERIFY(read.buildPacket(&done, &reset).isEmpty());
-    QVERIFY(done);
-    QCOMPARE(read.progress(), 128u);
-    QCOMPARE(firstIndex(read.buildPacket(&done, &showtime)), 138);
-    QCOMPARE(read.progress(), 256u);
-    QVERIFY(!done);
-
-    read.reset_progress();
-    QCOMPARE(firstIndex(read.buildPacket(&done, &showtime)), 10);
-    QCOMPARE(read.progress(), 128u);
-
-    // The legacy builder shares the same progress counter.
-    read.reset_progress();
-    read.buildPacket32(&done, &showtime);
-    QCOMPARE(read.progress(), 12u);
+    const QString wrongCount = D("Request has invalid number of elements !");
+    const QString badStates = BR("Given request's states are invalid !!");
+    const QString word = BR("CANNOT ACCESS WORD DATA ON BYTE BOUNDARY !!");
+    const QString dword = BR("CANNOT ACCESS DWORD DATA ON BYTE BOUNDARY !!");
+    row("cr default", "cr STAT 0 0", {"C 2 0 0 1 R DEF"}, {});
+    row("CR in any case, count, list", "CR stat 0x10 2 4 [,7,8,]", {"C 2 16 2 4 R ,7,8,"}, {});
+    row("cw group number unchecked", "cw 77 5 0 1", {"C 77 5 0 1 W DEF"}, {});
+    row("cr group before count, escaped", "cr <i>&amp; 1", {}, {BR("Invalid CMV group given \"&lt;i&gt;&amp;amp;\" !")});
+    row("cr 3 fields", "cr STAT 1", {}, {BD("CMV with invalid number of elements !")});
+    row("cw count before group", "cw FOO 1 2", {}, {BD("CMV with invalid number of elements !")});
+    row("cr bad value", "cr STAT x 0", {}, {BD("Invalid value in CMV !")});
+    row("cr past the 16-bit index", "cr STAT 0 65535 2", {}, {BD("CMV reads past the addressable range !")});
+    row("mr odd", "mr 0x1001 4", {}, {word});
+    row("mrb odd", "mrb 0x1001 4", {"M 1 4097 4 R DEF"}, {});
+    row("mrd misaligned", "mrd 0x1002 1", {}, {dword});
+    row("mr name without _", "mr gs_PilotToneIdx 2", {}, {BD("Unable to find symbol \"gs_PilotToneIdx\"")});
+    row("mr 08 is a name", "mr 08 1", {}, {BD("Unable to find symbol \"08\"")});
+    row("mr octal", "mr 010 1", {"M 2 8 1 R DEF"}, {});
+    row("mrb count past 32 bits", "mrb 0 4294967296", {}, {BD("Invalid value in MRB !")});
+    row("mr count 0", "MR 0x100 0", {"M 2 256 0 R DEF"}, {});
+    row("mr last word below 4 MB", "mr 0x3FFFFE 1", {"M 2 4194302 1 R DEF"}, {});
+    row("mrb huge count", "mrb 0 4294967295", {}, {BD("MRB reads past the addressable range !")});
+    row("mr symbol above 4 MB", "mr high_ 0x800", {"M 2 134520832 2048 R DEF"}, {});
+    row("mrd above 4 MB past the cut", "mrd 0x087FFFFC 2", {}, {BD("MRD reads past the addressable range !")});
+    row("mw", "mw 0x100 1 0xABCD", {"M 2 256 43981 W DEF"}, {});
+    row("mw count 0", "mw 0x100 0 5", {}, {});
+    row("mw count negative as int", "mw 0x100 0x80000000 5", {}, {});
+    row("mw bad count before alignment", "mww 0x101 x 5", {}, {BD("Invalid value in MW !")});
+    row("mw alignment before count gate", "mw 0x101 0 5", {}, {word});
+    row("mw bad value", "mw 0x100 1 z", {}, {BD("Invalid value in MW !")});
+    row("mwd", "mwd 0x100 7 0x12345678", {"M 4 256 305419896 W DEF"}, {});
+    row("mwb", "mwb 0x101 1 0xFF [9]", {"M 1 257 255 W 9"}, {});
+    row("mwb 3 fields", "mwb 0x101 1", {}, {BD("MWB with invalid number of elements !")});
+    row("AFE in any case", "AFE KORRA 0x300 [,7,]", {"M 4 2147996 768 W ,7,", "M 4 2148004 0 W ,7,", "M 4 2148004 1 R ,7, afe 768"}, {});
+    row("afe bad operand", "afe korra foo", {}, {D("Invalid value in AFE read !")});
+    row("afe platform", "afe other 1", {}, {D("AFE Read with invalid platform given !")});
+    row("afe 4 fields", "afe korra 1 2", {}, {D("AFE Read with invalid number of elements !")});
+    row("unknown", "foo 1 2", {}, {D("Unknown request !")});
+    row("hash comment", "# note", {}, {});
+    row("slash comment", "/ note", {}, {});
+    row("blank before hash", " # note", {}, {wrongCount});
+    row("trailing comment", "mr 0x100 2 // note [7]", {"M 2 256 2 R DEF"}, {});
+    row("field after list", "mr 0x100 [7] 2", {}, {wrongCount});
+    row("tabs deleted", "mr\t0x100\t2", {}, {wrongCount});
+    row("tab and blanks", "mr \t0x100 2\t", {"M 2 256 2 R DEF"}, {});
+    row("blanks and comment", "  // x", {}, {wrongCount});
+    row("list with a blank", "mr 0x100 2 [7 8]", {"M 2 256 2 R 78"}, {});
+    row("list and text", "mr 0x100 2 [7] x", {"M 2 256 2 R 7x"}, {});
+    row("bracket alone", "mr 0x100 2 [", {"M 2 256 2 R DEF"}, {badStates});
+    row("only bad list", "[]", {}, {badStates});
+    row("only list", "[7]", {}, {});
+    row("list and error", "mr 0x101 2 [ ]", {}, {badStates, word});
 }
 
-void TestRequests::legacyMemoryWriteNeverSent()
+void TestRequests::lines()
 {
-    const quint16 state = 7;
-    for (quint32 width : {1u, 2u, 4u}) {
-        MEMORY write(width, 0x100, 5, QStringLiteral(",7,"), true);
-        for (bool initial : {true, false}) {
-            bool done = initial;
-            QVERIFY(write.buildPacket32(&done, &state).isEmpty());
-            QCOMPARE(done, initial);
-        }
-    }
+    QFETCH(QString, line);
+    QFETCH(QStringList, requests);
+    QFETCH(QStringList, log);
+    static QHash<QString, uchar> groups = [] { QHash<QString, uchar> table; fill_cmv_groups(table); return table; }();
+    static SymbolMaps symbols = [] { SymbolMaps table{QString()}; table.byName = {{"gs_PilotToneIdx_", 0x1234}, {"high_", 0x0804A000}}; return table; }();
+    const ScriptLineResult result = parse_script_line(line, 5, {&groups, &symbols});
+    QStringList built;
+    for (const message *request : result.requests)
+        built << describe(request);
+    qDeleteAll(result.requests);
+    QCOMPARE(built, requests);
+    QCOMPARE(result.log, log);
+    QCOMPARE(result.afeRegisters.size(), requests.filter(" afe ").size());
 }
 
-void TestRequests::addressAndText()
+void TestRequests::afeAll()
 {
-    CMV cmv(10, 35, 0, 2, QStringLiteral(",7,"), false);
-    MEMORY memory(2, 0x20C6A4, 3, QStringLiteral(",7,"), false);
-    const message &asCmv = cmv;
-    const message &asMemory = memory;
-    QCOMPARE(asCmv.address(), -1);
-    QCOMPARE(asMemory.address(), 0x20C6A4);
-    QCOMPARE(asCmv.toString(), QStringLiteral("10 35 0 2 \t,7,"));
-    QCOMPARE(asMemory.toString(), QStringLiteral("2 2148004 3 "));
-    QCOMPARE(cmv.port(), quint8(0xC0));
-    QVERIFY(!memory.isAfeRead());
-}
-
-void TestRequests::fillCmvGroups()
-{
-    QHash<QString, uchar> groups{{QStringLiteral("STAT"), 99}, {QStringLiteral("MINE"), 7}};
-    fill_cmv_groups(groups);
-    QCOMPARE(groups.size(), 20);
-    QCOMPARE(groups.value(QStringLiteral("MINE")), uchar(7));
-    const QHash<QString, uchar> expected{
-        {"CNTL", 1}, {"STAT", 2}, {"INFO", 3}, {"TEST", 4}, {"OPTN", 5}, {"RATE", 6}, {"PLAM", 7},
-        {"CNFG", 8}, {"MONI", 9}, {"CNTR", 10}, {"ALGS", 11}, {"DBUG", 12}, {"ACFG", 13},
-        {"AINF", 14}, {"AOPT", 15}, {"CST1", 16}, {"CST16", 31}, {"SELT", 32}, {"DSL", 34}};
-    for (auto it = expected.cbegin(); it != expected.cend(); ++it)
-        QCOMPARE(groups.value(it.key(), 0xFF), it.value());
+    const ScriptLineResult result = parse_script_line(QStringLiteral("afe korra all"), 5, {});
+    const QList<qint16> r = result.afeRegisters;
+    QCOMPARE(QList<qint16>({r.value(0), r.value(10), r.value(11), r.value(136), r.value(137), r.value(265)}),
+             QList<qint16>({0x300, 0x30A, 0x310, 0x431, 0x200, 0x0A3}));
+    QCOMPARE(QList<int>({QSet<qint16>(r.begin(), r.end()).size(), result.requests.size()}), QList<int>({266, 798}));
+    qDeleteAll(result.requests);
 }
 
 QTEST_GUILESS_MAIN(TestRequests)

@@ -1,89 +1,116 @@
+// Recording end to end, one row per fault. The oracle: every read the CPE answered whole is in exactly one
+// record of one part, in order, archives included; each period opens with its state read and time stamp.
+
 #include <QtTest>
 
-#include "Vemu.h"
+#include "rig.h"
 #include "ui_Vemu.h"
-#include "test_support.h"
-#include "polling_rig.h"
-#include "result_records.h"
 
 #include <QProcess>
 
-#include <csignal>
-#include <sys/resource.h>
-
 namespace {
 
-const QString kPart0 = QStringLiteral("Results/out_2014_03_06_10_00_00_part0.bin");
-const QString kStem = QStringLiteral("Results/out_2014_03_06_10_00_00_part");
+enum Fault { Limit, LineDrop, BusyArchiver, ArchiverFails, WriteEpisodes, WriteLoss, CircularEpisode,
+             CircularHalves, LiveGraphsOnly, RepeatedRuns, Soak, ClosedWhileFailing };
 
-// A memory read record of `total` bytes in all (11 bytes of fields + data).
-QByteArray record(qint16 period, qint32 address, int total)
+const quint32 kMemory = 0x1000;
+
+struct Series
 {
-    QByteArray out, data(total - 11, '\0');
-    for (int i = 0; i < data.size(); ++i)
-        data[i] = char(address * 7 + i);
-    append_memory_read_record(out, 1, quint16(period), address, data);
-    return out;
+    QStringList names; // each part by its ".bin" path
+    QList<ResultRecord> records;
+    QList<int> partPeriods; // the number after the last period of each part
+    int binOnly = 0, packedAndBin = 0;
+    qint64 bytes = 0;
+    QString error;
+};
+
+// Every part in "Results", packed or not, in order of base name and number.
+Series read_series()
+{
+    static const QRegularExpression part(QStringLiteral("^(.*_part)(\\d+)(\\D*)\\.(bin|7z)$"));
+    QMap<QPair<QString, int>, QString> names;
+    for (const QString &file : QDir(QStringLiteral("Results")).entryList(QDir::Files)) {
+        const QRegularExpressionMatch m = part.match(file);
+        if (m.hasMatch())
+            names[qMakePair(m.captured(1), m.captured(2).toInt())]
+                = QStringLiteral("Results/") + m.captured(1) + m.captured(2) + m.captured(3) + QStringLiteral(".bin");
+    }
+    Series s;
+    for (auto it = names.cbegin(); it != names.cend(); ++it) {
+        s.names << it.value();
+        const bool packed = QFileInfo::exists(it.value().chopped(4) + QStringLiteral(".7z"));
+        (packed ? s.packedAndBin : s.binOnly) += QFileInfo::exists(it.value());
+        const QByteArray bytes = Rig::partBytes(it.value(), &s.error);
+        QList<ResultRecord> records;
+        read_result_records(bytes, &records, &s.error);
+        s.partPeriods << (records.isEmpty() ? 0 : records.last().period + 1);
+        s.records += records;
+        s.bytes += bytes.size();
+    }
+    return s;
 }
 
-QByteArray records(int count, int total, qint32 *address)
+// The reads of the series, described, less state reads and time stamps.
+QStringList recorded_reads(const Series &s, QString *error)
 {
-    QByteArray out;
-    for (int i = 0; i < count; ++i, ++*address)
-        out += record(qint16(*address / 50), *address, total);
-    return out;
+    const auto state = [&](int i) { return s.records[i].kind == 0 && s.records[i].group == 2 && s.records[i].address8 == 0; };
+    QStringList reads;
+    for (int i = 0; i < s.records.size(); ++i) {
+        // A part closed after a line drop may end between the two.
+        if ((i == 0 || s.records[i].period != s.records[i - 1].period)
+            && (!state(i) || i + 1 == s.records.size() || s.records[i + 1].kind != 7))
+            *error = QStringLiteral("period %1 opens without its state read and time stamp").arg(s.records[i].period);
+        if (s.records[i].kind != 7 && !state(i))
+            reads << describe(s.records[i]);
+    }
+    return reads;
 }
 
-QByteArray read_file(const QString &path)
+// The reads of the script (CMV INFO 10, 4 words; memory at kMemory) that the
+// CPE answered whole, from its own log: chunks in order on one connection.
+QStringList answered_reads(const SimCpe &cpe, int words)
 {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    const QList<SimRequest> sent = cpe.requests(); // numbered on from the first
+    QStringList reads;
+    ResultRecord read;
+    int connection = -1;
+    for (const SimAnswer &a : cpe.answers()) {
+        const SimRequest r = sent.value(a.requestSeq - sent.value(0).seq);
+        const QByteArray payload = a.bytes.mid(12, r.count * r.width);
+        if (r.isCmvRead(3, 10)) {
+            reads << describe(ResultRecord{0, 0, 3, 10, 0, 0, payload, {}});
+        } else if (r.kind == SimRequest::MemoryRead) {
+            if (r.address == kMemory)
+                read = ResultRecord{1, 0, 0, 0, qint32(kMemory), 0, {}, {}}, connection = a.connection;
+            if (a.connection != connection || r.address != kMemory + read.data.size())
+                connection = -1;
+            else if ((read.data += payload).size() == 2 * words)
+                reads << describe(read), connection = -1;
+        }
+    }
+    return reads;
 }
 
-QByteArray extract(const QString &archive)
+// While a folder stands in its place the part cannot be written; what it
+// held waits aside.
+void block(const QString &part, bool blocked)
 {
-    QProcess p;
-    p.start(QStringLiteral("7za"), {QStringLiteral("e"), QStringLiteral("-so"), archive});
-    p.waitForFinished(60000);
-    return p.exitCode() == 0 ? p.readAllStandardOutput() : QByteArray("<7za failed>");
+    const QString aside = part + QStringLiteral(".aside");
+    if (blocked) {
+        QFile::rename(part, aside);
+        QDir().mkdir(part);
+    } else if (QDir().rmdir(part)) {
+        QFile::rename(aside, part);
+    }
 }
 
-void install_archiver(const QByteArray &script)
+void install_archiver(const ScopedWorkFolder &folder, const QByteArray &script)
 {
     QDir().mkpath(QStringLiteral("7z"));
-    QFile f(QStringLiteral("7z/7za"));
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write("#!/bin/sh\n" + script + "\n");
-    f.close();
-    f.setPermissions(f.permissions() | QFileDevice::ExeOwner);
+    folder.writeFile(QStringLiteral("7z/7za"), "#!/bin/sh\n" + script + "\n");
+    QFile::setPermissions(QStringLiteral("7z/7za"), QFile::permissions(QStringLiteral("7z/7za")) | QFileDevice::ExeOwner);
 }
-
-bool archiver_idle(Vemu &w)
-{
-    return wait_until([&] { return w.m_compressor->state() == QProcess::NotRunning && w.m_archiveQueue.isEmpty(); },
-                      60000);
-}
-
-int red_lines_with(Vemu &w, const QString &text)
-{
-    return log_text(&w).split(QLatin1Char('\n')).filter(text).size();
-}
-
-// Keeps the limit on file sizes for its lifetime, so writes past it fail as on
-// a full disk (SIGXFSZ is ignored, so they fail with EFBIG instead).
-struct FileSizeLimit
-{
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        std::signal(SIGXFSZ, SIG_IGN);
-        getrlimit(RLIMIT_FSIZE, &saved);
-        rlimit l = saved;
-        l.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &l);
-    }
-    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &saved); }
-    rlimit saved;
-};
 
 } // namespace
 
@@ -91,627 +118,203 @@ class TestRecording : public QObject
 {
     Q_OBJECT
 
-private:
-    ScopedWorkFolder *m_folder = nullptr;
-    ModalAnswerer *m_answerer = nullptr;
-    Vemu *m_window = nullptr;
-    Vemu &w() { return *m_window; }
-    // The records of every part of the series, in part order, archives
-    // extracted; a part present both packed and unpacked must agree.
-    QByteArray all_parts(int parts, QStringList *names, const QString &stem = kStem);
-
 private slots:
-    void init();
-    void cleanup();
-    void partLimit_data();
-    void partLimit();
-    void seriesWithLinkDropAndBusyArchiver();
-    void removalOnlyDuringPeriod();
-    void archiverFailures_data();
-    void archiverFailures();
-    void normalWriteFailures();
-    void circularLayoutAndSecondCapture();
-    void circularFillAndArmInOnePeriod();
-    void circularRewriteFailureKeepsPart();
-    void circularArmedWithEmptyBuffer();
-    void liveGraphsOnly();
-    void partNames();
-    void outputFileChoice_data();
-    void outputFileChoice();
-    void againstCpe_data();
-    void againstCpe();
+    void scenario_data();
+    void scenario();
 };
 
-void TestRecording::init()
+void TestRecording::scenario_data()
 {
-    m_folder = new ScopedWorkFolder;
-    m_answerer = new ModalAnswerer;
-    m_window = new Vemu;
-    QDir().mkpath(QStringLiteral("Results"));
-    w().ui->m_EoutputFile->setText(kPart0);
-    w().ui->m_SoutputFileSize->setValue(1);
-    w().ui->m_CliveDebugging->setChecked(false);
-    w().ui->m_Ccircbuff->setChecked(false);
-    w().m_periodActive = true;
-    w().m_cpeState = 0;
+    QTest::addColumn<int>("fault");
+    QTest::addColumn<int>("words");     // the memory read; a period is 106 + 2 x words bytes
+    QTest::addColumn<int>("firstPart"); // periods in part 0; -1: not checked
+    QTest::newRow("part limit just under: 8 periods 999,984 bytes") << int(Limit) << 62446 << 9;
+    QTest::newRow("part limit at: 8 periods 1,000,000 bytes") << int(Limit) << 62447 << 9;
+    QTest::newRow("part limit just over: 8 periods 1,000,016 bytes") << int(Limit) << 62448 << 8;
+    QTest::newRow("line drop") << int(LineDrop) << 30000 << -1;
+    QTest::newRow("busy archiver, stop while it packs") << int(BusyArchiver) << 62447 << 9;
+    QTest::newRow("archiver fails") << int(ArchiverFails) << 62447 << 9;
+    QTest::newRow("write failure episodes") << int(WriteEpisodes) << 62447 << -1;
+    QTest::newRow("write failure past the part's size") << int(WriteLoss) << 62447 << -1;
+    QTest::newRow("circular, write failure episode") << int(CircularEpisode) << 62447 << -1;
+    QTest::newRow("circular halves after a turn") << int(CircularHalves) << 62447 << -1;
+    QTest::newRow("live graphs only") << int(LiveGraphsOnly) << 62447 << -1;
+    QTest::newRow("repeated unattended runs") << int(RepeatedRuns) << 62447 << -1;
+    QTest::newRow("short soak") << int(Soak) << 20000 << -1;
+    QTest::newRow("closed while writes fail and the archiver packs") << int(ClosedWhileFailing) << 30000 << -1;
 }
 
-void TestRecording::cleanup()
+void TestRecording::scenario()
 {
-    if (m_window)
-        archiver_idle(w());
-    delete m_window;
-    delete m_answerer;
-    delete m_folder;
-}
+    QFETCH(int, fault);
+    QFETCH(int, words);
+    QFETCH(int, firstPart);
+    Rig rig;
+    QByteArray memory;
+    for (int i = 0; i < 2 * words; ++i)
+        memory += char(i * 13 + i / 256);
+    rig.cpe.setMemory(kMemory, memory);
+    // Contents change as the run goes on: a record doubled, misplaced or from the wrong answer shows.
+    quint16 tick = 0;
+    QTimer changer;
+    connect(&changer, &QTimer::timeout, [&] {
+        rig.cpe.setMemory16(kMemory + 2 * (++tick % words), tick);
+        rig.cpe.setCmvWord(3, 10, tick % 4, tick);
+    });
+    changer.start(10);
+    rig.cpe.setLineState(fault == CircularEpisode ? 3 : 7);
+    if (fault == LineDrop || fault == Soak || fault == ClosedWhileFailing)
+        rig.cpe.setStateScript(fault == ClosedWhileFailing ? QList<StateStep>{{7, 0, 8}, {3, 0, 0}}
+                                                           : QList<StateStep>{{7, 0, 12}, {0, 0, 3}, {7, 0, 0}}, fault == Soak);
+    if (fault == BusyArchiver || fault == ClosedWhileFailing || fault == ArchiverFails)
+        install_archiver(rig.folder, fault == ArchiverFails ? "exit 3" : "sleep 0.5; exec 7za \"$@\"");
+    // Armed while half B fills (as a second capture in one program run may be), it turns once B is full.
+    Vemu::s_circularToggle = fault == CircularHalves ? 0 : 1;
+    QStringList log;
+    Vemu *window = nullptr;
+    const auto periods = [&](int n) { return rig.waitPeriods(window->m_iteration + n, 120000); };
 
-QByteArray TestRecording::all_parts(int parts, QStringList *names, const QString &stem)
-{
-    QByteArray all;
-    for (int n = 0; n < parts; ++n) {
-        QString base;
-        for (const char *ending : {"", "LINKDROP", "CircularShowTime", "CircularShowTimeLINKDROP"}) {
-            const QString candidate = stem + QString::number(n) + QLatin1String(ending);
-            if (QFile::exists(candidate + QStringLiteral(".7z")) || QFile::exists(candidate + QStringLiteral(".bin")))
-                base = candidate;
+    if (fault == RepeatedRuns) {
+        rig.folder.writeFile(QStringLiteral("script.txt"), QStringLiteral("cr INFO 10 0 4\nmr 0x1000 %1\n").arg(words).toUtf8());
+        rig.folder.writeFile(QStringLiteral("InputForDebugTool.txt"),
+                             "[default_parameters]\nresult_file_name=rep\nminimum_showtime=600\nlink_number=1\n");
+        rig.writeIni(QStringLiteral("input_file=%1\noutput_file=out\nfile_size=1\nautomation=1\npolling_time=0\n")
+                         .arg(rig.folder.filePath(QStringLiteral("script.txt"))));
+        for (int run = 0; run < 2; ++run) {
+            const int stored = read_series().names.size();
+            QVERIFY(rig.open(false));
+            window = rig.window.data();
+            // The run ends as its close timer would end it, once two parts are packed.
+            QVERIFY(wait_until([&] { return window->m_partNumber >= stored + 2; }, 120000));
+            window->m_automationCloseTimer->stop();
+            window->automation_close();
+            window->m_stopTimer->stop();
+            QVERIFY(wait_until([&] { return !window->m_connected && !rig.logEntries().filter("Test Stopped").isEmpty(); }, 30000));
+            QVERIFY(rig.archiverIdle());
+            log << rig.logEntries();
+            // The test names the file it writes: the one after the parts stored before.
+            QCOMPARE(rig.logEntries().filter(QStringLiteral("Result file name: Results/rep_L1_part%1.bin").arg(stored)).size(), 1);
         }
-        names->append(base);
-        const QString bin = base + QStringLiteral(".bin");
-        const QString packed = base + QStringLiteral(".7z");
-        const QByteArray part = QFile::exists(packed) ? extract(packed) : read_file(bin);
-        if (QFile::exists(packed) && QFile::exists(bin) && read_file(bin) != part)
-            all += "<packed and unpacked differ>";
-        all += part;
-    }
-    return all;
-}
-
-void TestRecording::partLimit_data()
-{
-    QTest::addColumn<int>("count");
-    QTest::addColumn<int>("lastSize");
-    QTest::addColumn<bool>("oneFlush");
-    QTest::addColumn<bool>("full");
-    // Records of 1000 bytes, the last one of lastSize.
-    QTest::newRow("just under, record by record") << 1000 << 999 << false << false;
-    QTest::newRow("exactly 1000000, record by record") << 1000 << 1000 << false << false;
-    QTest::newRow("exactly 1000000, one flush") << 1000 << 1000 << true << false;
-    QTest::newRow("just over, record by record") << 1000 << 1001 << false << true;
-    QTest::newRow("just over, one flush") << 1000 << 1001 << true << true;
-}
-
-void TestRecording::partLimit()
-{
-    QFETCH(int, count);
-    QFETCH(int, lastSize);
-    QFETCH(bool, oneFlush);
-    QFETCH(bool, full);
-    qint32 address = 0;
-    QByteArray made;
-    for (int i = 0; i < count; ++i) {
-        const QByteArray r = i + 1 < count ? records(1, 1000, &address) : records(1, lastSize, &address);
-        made += r;
-        w().m_iterationBuffer += r;
-        if (!oneFlush) {
-            w().write_result_file();
-            QVERIFY(w().m_iterationBuffer.isEmpty());
-            QCOMPARE(w().m_partFull, full && i + 1 == count);
+    } else {
+        rig.writeIni(QStringLiteral("polling_time=0\noutput_file=out\nfile_size=1\n"));
+        QVERIFY(rig.open());
+        window = rig.window.data();
+        rig.add(new CMV(3, 10, 0, 4, QStringLiteral(",3,7,8,9,"), false));
+        rig.add(new MEMORY(2, kMemory, quint32(words), QStringLiteral(",3,7,8,9,"), false));
+        window->ui->m_Ccircbuff->setChecked(fault == CircularEpisode || fault == CircularHalves || fault == ClosedWhileFailing);
+        window->ui->m_CliveDebugging->setChecked(fault == LiveGraphsOnly);
+        QVERIFY(rig.start());
+        QCOMPARE(rig.logEntries().filter(QStringLiteral("Result file name: ") + window->ui->m_EoutputFile->text()).size(), 1);
+        switch (Fault(fault)) {
+        case WriteEpisodes:
+        case WriteLoss:
+        case CircularEpisode:
+            for (int episode = 0; episode < (fault == WriteEpisodes ? 2 : 1); ++episode) {
+                QVERIFY(periods(2));
+                const QString part = window->ui->m_EoutputFile->text();
+                block(part, true);
+                QVERIFY(periods(fault == WriteLoss ? 12 : 3));
+                block(part, false);
+            }
+            QVERIFY(periods(2));
+            break;
+        case CircularHalves:
+            QVERIFY(wait_until([] { return Vemu::s_circularToggle == 1; }, 120000) && periods(3));
+            break;
+        case LiveGraphsOnly:
+            QVERIFY(periods(10));
+            break;
+        case Soak:
+            QVERIFY(wait_until([&] { return rig.cpe.answerCount() > 2000; }, 60000));
+            rig.cpe.closeAfterAnswers(1);
+            QVERIFY(wait_until([&] { return window->m_waitingTimer->isActive(); }, 10000));
+            // The cut period's 3 s end and the 5 s wait to reconnect: their slots run at once, in order.
+            window->m_stopTimer->stop();
+            window->stop_processing();
+            window->m_waitingTimer->stop();
+            window->waitingTimer();
+            QVERIFY(wait_until([&] { return window->m_testRunning && rig.cpe.answerCount() > 5000; }, 60000));
+            break;
+        case ClosedWhileFailing: {
+            QVERIFY(wait_until([&] { return window->m_partNumber == 1 && !window->m_iterationBuffer.isEmpty()
+                                            && window->m_compressor->state() != QProcess::NotRunning; }, 60000));
+            const QString part = window->ui->m_EoutputFile->text();
+            block(part, true);
+            changer.stop();
+            rig.window.reset();
+            block(part, false);
+            // No box while the window goes: its log says it all.
+            QVERIFY(rig.answerer.seen.filter(QStringLiteral("Error|")).isEmpty());
+            QFile session(QDir(QStringLiteral("Results/Logs")).entryInfoList(QDir::Files).value(0).filePath());
+            QVERIFY(session.open(QIODevice::ReadOnly));
+            const QByteArray text = session.readAll();
+            QVERIFY(text.contains("Result file cannot be opened.") && text.contains("bytes of records were lost"));
+            const Series series = read_series();
+            QString error;
+            const QStringList recorded = recorded_reads(series, &error);
+            QVERIFY(!recorded.isEmpty() && answered_reads(rig.cpe, words).mid(0, recorded.size()) == recorded);
+            QVERIFY(series.packedAndBin == 0 && series.names[0].endsWith(QLatin1String("LINKDROP.bin")));
+            return;
         }
-    }
-    if (oneFlush)
-        w().write_result_file();
-    QCOMPARE(w().m_partFull, full);
-    QCOMPARE(read_file(kPart0), made);
-
-    w().m_periodActive = true;
-    w().close_result_part();
-    QCOMPARE(w().m_partNumber, 1);
-    QCOMPARE(w().m_partFull, false);
-    QCOMPARE(w().ui->m_EoutputFile->text(), kStem + QStringLiteral("1.bin"));
-    QVERIFY(archiver_idle(w()));
-    QVERIFY(!QFile::exists(kPart0));
-    QCOMPARE(extract(kStem + QStringLiteral("0.7z")), made);
-}
-
-void TestRecording::seriesWithLinkDropAndBusyArchiver()
-{
-    install_archiver("sleep 0.3; exec 7za \"$@\"");
-    qint32 address = 0;
-    QByteArray made;
-    int closes = 0;
-    // 60 periods of 60 records of 1200 bytes with a flush each third of a
-    // period, a link drop at period 30; the scheduler closes a full part at
-    // the end of its period.
-    for (int period = 0; period < 60; ++period) {
-        for (int flush = 0; flush < 3; ++flush) {
-            const QByteArray r = records(20, 1200, &address);
-            made += r;
-            w().m_iterationBuffer += r;
-            w().write_result_file();
+        default:
+            QVERIFY(wait_until([&] { return window->m_partNumber >= (fault == Limit ? 1 : 2); }, 120000));
         }
-        if (period == 30) {
-            w().m_linkDropped = true;
-            const QString dropped = w().ui->m_EoutputFile->text();
-            w().close_result_part();
-            ++closes;
-            QVERIFY(QFile::exists(dropped.chopped(4) + QStringLiteral("LINKDROP.bin")));
-            QVERIFY(!QFile::exists(dropped));
-            QCOMPARE(w().ui->m_EoutputFile->text(), kStem + QString::number(closes) + QStringLiteral(".bin"));
-            QVERIFY(!w().m_linkDropped);
-        } else if (w().m_partFull) {
-            w().close_result_part();
-            ++closes;
-        }
+        window->on_m_Bstart_clicked();
+        window->m_stopTimer->stop(); // the period ends whole, however slow the machine
+        QVERIFY(wait_until([&] { return rig.stopped(); }, 120000));
+        log = rig.logEntries();
     }
-    QCOMPARE(w().m_partNumber, closes);
-    QVERIFY(closes >= 5);
-    // Parts closed faster than the archiver works are queued.
-    QVERIFY(!w().m_archiveQueue.isEmpty());
-    QVERIFY(archiver_idle(w()));
-    w().write_result_file();
-
-    QStringList names;
-    const QByteArray all = all_parts(closes + 1, &names);
-    QCOMPARE(all.size(), made.size());
-    QVERIFY(all == made);
-    QList<ResultRecord> read;
-    QVERIFY(read_result_records(all, &read));
-    QCOMPARE(read.size(), 60 * 60);
-    QCOMPARE(names.filter(QStringLiteral("LINKDROP")).size(), 1);
-    for (int n = 0; n < closes; ++n) {
-        QVERIFY2(QFile::exists(names[n] + QStringLiteral(".7z")), qPrintable(names[n]));
-        QVERIFY2(!QFile::exists(names[n] + QStringLiteral(".bin")), qPrintable(names[n]));
-    }
-    QVERIFY(QFile::exists(names.last() + QStringLiteral(".bin")));
-    QVERIFY(!log_text(&w()).contains(QStringLiteral("ERROR")));
-}
-
-void TestRecording::removalOnlyDuringPeriod()
-{
-    qint32 address = 0;
-    const QByteArray made = records(10, 100, &address);
-    w().m_iterationBuffer = made;
-    w().close_result_part();
-    w().m_periodActive = false;
-    QVERIFY(archiver_idle(w()));
-    QVERIFY(QFile::exists(kStem + QStringLiteral("0.7z")));
-    QCOMPARE(read_file(kPart0), made);
-
-    // Between periods nothing is removed, however often the buffer is flushed.
-    w().write_result_file();
-    QVERIFY(QFile::exists(kPart0));
-
-    // The removal owed waits for the next period instead of being forgotten.
-    w().m_periodActive = true;
-    w().write_result_file();
-    QVERIFY(!QFile::exists(kPart0));
-    QCOMPARE(extract(kStem + QStringLiteral("0.7z")), made);
-}
-
-void TestRecording::archiverFailures_data()
-{
-    QTest::addColumn<QByteArray>("script");
-    QTest::addColumn<QString>("reason");
-    QTest::newRow("missing") << QByteArray() << QStringLiteral("cannot be started");
-    QTest::newRow("exits with 3") << QByteArray("sleep 0.2; exit 3") << QStringLiteral("ended with code 3");
-    QTest::newRow("makes no archive") << QByteArray("exit 0") << QStringLiteral("no archive was made");
-    QTest::newRow("crashes") << QByteArray("kill -SEGV $$") << QStringLiteral("crashed");
-}
-
-void TestRecording::archiverFailures()
-{
-    QFETCH(QByteArray, script);
-    QFETCH(QString, reason);
-    const QByteArray path = qgetenv("PATH");
-    if (script.isEmpty())
-        qputenv("PATH", "/nonexistent");
-    else
-        install_archiver(script);
-
-    qint32 address = 0;
-    QByteArray made[2];
-    for (QByteArray &part : made) {
-        part = records(5, 100, &address);
-        w().m_iterationBuffer = part;
-        w().close_result_part();
-    }
-    const bool idle = archiver_idle(w());
-    qputenv("PATH", path);
-    QVERIFY(idle);
-    for (int n = 0; n < 2; ++n) {
-        const QString bin = kStem + QString::number(n) + QStringLiteral(".bin");
-        QCOMPARE(read_file(bin), made[n]);
-        QCOMPARE(red_lines_with(w(), QStringLiteral("Result part ") + bin + QStringLiteral(" could not be archived")), 1);
-    }
-    QCOMPARE(red_lines_with(w(), reason), 2);
-}
-
-void TestRecording::normalWriteFailures()
-{
-    qint32 address = 0;
-    // A part whose folder cannot exist: the records wait in the buffer.
-    QFile blocker(QStringLiteral("blocker"));
-    QVERIFY(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
-    w().ui->m_EoutputFile->setText(QStringLiteral("blocker/out_part0.bin"));
-    const QByteArray first = records(10, 100, &address);
-    w().m_iterationBuffer = first;
-    w().write_result_file();
-    QCOMPARE(w().m_iterationBuffer, first);
-    QCOMPARE(red_lines_with(w(), QStringLiteral("ERROR: Result file cannot be opened ! Data could not be written !")), 1);
-
-    // A disk that fills in the middle of a write: the part is cut back to its
-    // last whole record and the records are written by the next flush.
-    w().ui->m_EoutputFile->setText(kPart0);
-    w().write_result_file();
-    QCOMPARE(read_file(kPart0), first);
-    const QByteArray second = records(20, 100, &address);
-    w().m_iterationBuffer = second;
-    {
-        FileSizeLimit limit(first.size() + 1050);
-        w().write_result_file();
-    }
-    QCOMPARE(read_file(kPart0), first);
-    QCOMPARE(w().m_iterationBuffer, second);
-    QCOMPARE(red_lines_with(w(), QStringLiteral("ERROR: Result file could not be written")), 1);
-    const QByteArray third = records(3, 100, &address);
-    w().m_iterationBuffer += third;
-    w().write_result_file();
-    QCOMPARE(read_file(kPart0), first + second + third);
-    QVERIFY(w().m_iterationBuffer.isEmpty());
-}
-
-void TestRecording::circularLayoutAndSecondCapture()
-{
-    w().ui->m_Ccircbuff->setChecked(true);
-    const QString armedName = kStem + QStringLiteral("0CircularShowTime.bin");
-    qint32 address = 0;
-    auto flush = [&](int count, int size) {
-        const QByteArray r = records(count, size, &address);
-        w().m_iterationBuffer = r;
-        w().write_result_file();
-        return r;
-    };
-
-    // Plain until armed; the limit is five times the normal one.
-    const QByteArray p1 = flush(10, 100);
-    QCOMPARE(read_file(kPart0), p1);
-    QCOMPARE(w().m_partBuffer, p1);
-    const QByteArray p2 = flush(1000, 1000);
-    QVERIFY(!w().m_partFull);
-
-    w().m_circularArmed = true;
-    const QByteArray arming = flush(5, 100);
-    const QByteArray first = p1 + p2 + arming;
-    QCOMPARE(w().ui->m_EoutputFile->text(), armedName);
-    QVERIFY(!QFile::exists(kPart0));
-    QCOMPARE(read_file(armedName), first);
-    QCOMPARE(w().m_circularBufferA, arming);
-    QVERIFY(w().m_firstBlockInA);
-
-    // Toggle 1: half A drops its copy of the arming flush and fills.
-    QByteArray a = flush(3, 100);
-    QCOMPARE(read_file(armedName), first + a);
-    for (int i = 0; i < 5; ++i)
-        a += flush(1000, 1001);
-    QCOMPARE(Vemu::s_circularToggle, 0);
-    QCOMPARE(read_file(armedName), first + a);
-    QByteArray b = flush(2, 100);
-    QCOMPARE(read_file(armedName), first + a + b);
-    QVERIFY(!w().m_partFull);
-
-    // A link drop closes the capture; the next part starts plain.
-    w().m_linkDropped = true;
-    b += flush(2, 100);
-    QVERIFY(w().m_partFull);
-    w().close_result_part();
-    const QString dropped = kStem + QStringLiteral("0CircularShowTimeLINKDROP");
-    QVERIFY(archiver_idle(w()));
-    QCOMPARE(extract(dropped + QStringLiteral(".7z")), first + a + b);
-    QVERIFY(!w().m_circularArmed);
-    QVERIFY(w().m_partBuffer.isEmpty() && w().m_circularBufferA.isEmpty() && w().m_circularBufferB.isEmpty());
-
-    // Second capture in the same run: the toggle stays at 0, so half A keeps
-    // the arming flush (also in the first block) while half B fills.
-    const QString part1 = kStem + QStringLiteral("1.bin");
-    const QString armed1 = kStem + QStringLiteral("1CircularShowTime.bin");
-    QCOMPARE(w().ui->m_EoutputFile->text(), part1);
-    const QByteArray q1 = flush(4, 100);
-    w().m_circularArmed = true;
-    const QByteArray arming2 = flush(4, 100);
-    QCOMPARE(read_file(armed1), q1 + arming2);
-    b = flush(3, 100);
-    QCOMPARE(read_file(armed1), q1 + arming2 + arming2 + b);
-    for (int i = 0; i < 5; ++i)
-        b += flush(1000, 1001);
-    QCOMPARE(Vemu::s_circularToggle, 1);
-    // After the turn the newer half A comes before the older half B.
-    a = flush(3, 100);
-    QCOMPARE(read_file(armed1), q1 + arming2 + a + b);
-    QCOMPARE(w().m_circularBufferA, a);
-    QCOMPARE(w().m_circularBufferB, b);
-}
-
-void TestRecording::circularFillAndArmInOnePeriod()
-{
-    w().ui->m_Ccircbuff->setChecked(true);
-    w().m_periodActive = false;
-    qint32 address = 0;
-    QByteArray made = records(5000, 1001, &address);
-    w().m_iterationBuffer = made;
-    w().write_result_file();
-    QVERIFY(w().m_partFull);
-
-    // End of the period: the capture is armed, then the full part is closed.
-    const QByteArray arming = records(5, 100, &address);
-    made += arming;
-    w().m_iterationBuffer = arming;
-    w().m_circularArmed = true;
-    w().write_result_file();
-    w().close_result_part();
-    QVERIFY(archiver_idle(w()));
-    QCOMPARE(read_file(kStem + QStringLiteral("0CircularShowTime.bin")), made);
-
-    // Nothing of the closed part is written into the next one.
-    const QByteArray next = records(5, 100, &address);
-    w().m_iterationBuffer = next;
-    w().write_result_file();
-    w().write_result_file();
-    QCOMPARE(read_file(kStem + QStringLiteral("1.bin")) + read_file(kStem + QStringLiteral("1CircularShowTime.bin")),
-             next);
-}
-
-void TestRecording::circularRewriteFailureKeepsPart()
-{
-    w().ui->m_Ccircbuff->setChecked(true);
-    qint32 address = 0;
-    QByteArray first = records(10, 100, &address);
-    w().m_iterationBuffer = first;
-    w().write_result_file();
-
-    // Plain append on a full disk: the part keeps its whole records and the
-    // new ones wait in the buffer.
-    const QByteArray late = records(20, 100, &address);
-    w().m_iterationBuffer = late;
-    {
-        FileSizeLimit limit(first.size() + 500);
-        w().write_result_file();
-    }
-    QCOMPARE(read_file(kPart0), first);
-    QCOMPARE(w().m_iterationBuffer, late);
-    QCOMPARE(m_answerer->seen.size(), 1);
-    QVERIFY(m_answerer->seen.first().startsWith(QStringLiteral("Error|Result file could not be written")));
-    first += late;
-
-    w().m_circularArmed = true;
-    w().write_result_file();
-    const QString armed = w().ui->m_EoutputFile->text();
-    QCOMPARE(read_file(armed), first);
-    QCOMPARE(w().m_partBuffer, first);
-
-    // A rewrite on a full disk leaves the previous part and no stray file.
-    const QByteArray more = records(100, 100, &address);
-    // With the toggle at 0 half A keeps its copy of the arming flush.
-    const QByteArray expected = Vemu::s_circularToggle == 1 ? first + more : first + late + more;
-    w().m_iterationBuffer = more;
-    {
-        FileSizeLimit limit(first.size() + 500);
-        w().write_result_file();
-    }
-    QCOMPARE(read_file(armed), first);
-    QCOMPARE(m_answerer->seen.size(), 2);
-    QVERIFY(m_answerer->seen.last().startsWith(QStringLiteral("Error|Result file could not be written")));
-    QCOMPARE(QDir(QStringLiteral("Results")).entryList(QDir::Files).size(), 1);
-
-    // The next rewrite puts back everything held in memory.
-    w().write_result_file();
-    QCOMPARE(read_file(armed), expected);
-}
-
-void TestRecording::circularArmedWithEmptyBuffer()
-{
-    w().ui->m_Ccircbuff->setChecked(true);
-    qint32 address = 0;
-    const QByteArray plain = records(3, 100, &address);
-    w().m_iterationBuffer = plain;
-    w().write_result_file();
-    w().m_circularArmed = true;
-    w().write_result_file();
-    const QString armed = kStem + QStringLiteral("0CircularShowTime.bin");
-    QCOMPARE(w().ui->m_EoutputFile->text(), armed);
-
-    // Both halves are still empty, so this flush arms the part once more.
-    const QByteArray later = records(3, 100, &address);
-    w().m_iterationBuffer = later;
-    w().write_result_file();
-    QCOMPARE(w().ui->m_EoutputFile->text(), armed);
-    QCOMPARE(read_file(armed), plain + later);
-    QCOMPARE(w().m_partBuffer, plain + later);
-}
-
-void TestRecording::liveGraphsOnly()
-{
-    w().ui->m_CliveDebugging->setChecked(true);
-    w().ui->m_Ccircbuff->setChecked(true);
-    qint32 address = 0;
-    w().m_iterationBuffer = records(10, 100, &address);
-    w().m_linkDropped = true;
-    w().write_result_file();
-    w().close_result_part();
-    QVERIFY(w().m_iterationBuffer.isEmpty());
-    QCOMPARE(w().m_partNumber, 0);
-    QCOMPARE(w().ui->m_EoutputFile->text(), kPart0);
-    QCOMPARE(w().m_compressor->state(), QProcess::NotRunning);
-    QVERIFY(QDir(QStringLiteral("Results")).entryList(QDir::Files).isEmpty());
-}
-
-void TestRecording::partNames()
-{
-    const QString folder = QStringLiteral("Results/x.bin_1/out_2014_03_06_10_00_00_part2.bin");
-    QVERIFY(QDir().mkpath(QStringLiteral("Results/x.bin_1")));
-    w().ui->m_EoutputFile->setText(folder);
-    w().m_partNumber = 2;
-    w().m_linkDropped = true;
-    w().m_iterationBuffer = record(0, 1, 20);
-    w().close_result_part();
-    QCOMPARE(w().ui->m_EoutputFile->text(), QStringLiteral("Results/x.bin_1/out_2014_03_06_10_00_00_part3.bin"));
-    QVERIFY(archiver_idle(w()));
-    QVERIFY(QFile::exists(QStringLiteral("Results/x.bin_1/out_2014_03_06_10_00_00_part2LINKDROP.7z")));
-    QCOMPARE(Vemu::next_part_name(QStringLiteral("out_part2CircularShowTime.bin"), 3), QStringLiteral("out_part3.bin"));
-    QCOMPARE(Vemu::next_part_name(QStringLiteral("Results/a_b/out.bin"), 1), QStringLiteral("Results/a_b/out_part1.bin"));
-}
-
-void TestRecording::outputFileChoice_data()
-{
-    QTest::addColumn<QString>("chosen");
-    QTest::addColumn<QString>("base");
-    QTest::newRow("cancelled") << QString() << QStringLiteral("unchanged");
-    QTest::newRow("one ending") << QStringLiteral("run.bin") << QStringLiteral("run");
-    QTest::newRow("two endings") << QStringLiteral("a.bin.bin") << QStringLiteral("a");
-    QTest::newRow("folder with .bin") << QStringLiteral("d.bin/run.bin") << QStringLiteral("d.bin/run");
-}
-
-void TestRecording::outputFileChoice()
-{
-    QFETCH(QString, chosen);
-    QFETCH(QString, base);
-    QDir().mkpath(QStringLiteral("d.bin"));
-    w().m_outputBase = QStringLiteral("unchanged");
-    m_answerer->fileAnswer = chosen.isEmpty() ? QString() : m_folder->filePath(chosen);
-    w().on_m_BoutputFile_clicked();
-    QCOMPARE(m_answerer->seen, QStringList{QStringLiteral("Save Output File|Images (*.bin)")});
-    if (chosen.isEmpty()) {
-        QCOMPARE(w().m_outputBase, base);
-        QCOMPARE(w().ui->m_EoutputFile->text(), kPart0);
+    changer.stop();
+    QVERIFY(rig.archiverIdle());
+    const Series series = read_series();
+    QVERIFY2(series.error.isEmpty(), qPrintable(series.error));
+    if (fault == LiveGraphsOnly) {
+        QVERIFY(series.names.isEmpty() && window->m_partNumber == 0);
         return;
     }
-    QCOMPARE(w().m_outputBase, m_folder->filePath(base));
-    const QString shown = w().ui->m_EoutputFile->text();
-    QVERIFY(shown.startsWith(m_folder->filePath(base) + QLatin1Char('_')));
-    QVERIFY(shown.endsWith(QStringLiteral("_part0.bin")));
-    const QString stamp = shown.mid(m_folder->filePath(base).size() + 1).chopped(10);
-    const QDateTime when = QDateTime::fromString(stamp, QStringLiteral("yyyy_MM_dd_hh_mm_ss"));
-    QVERIFY(when.isValid());
-    QVERIFY(qAbs(when.secsTo(QDateTime::currentDateTime())) < 60);
-}
-
-// Every period must follow the one before it, and hold a prefix of the
-// records of a full period (a period cut by a link drop or spent in Reset
-// holds fewer); returns the number after the last period, or -1 with
-// `error` set.
-static int check_periods(const QList<ResultRecord> &records, const QByteArray &memory, QString *error)
-{
-    int periods = 0;
-    int position = 0;
-    qint16 period = 0;
-    quint16 state = 0;
-    for (int i = 0; i < records.size(); ++i) {
-        const ResultRecord &r = records[i];
-        if (i == 0 || r.period != period) {
-            // Entering showtime switches to a new period at once, so the
-            // number of the period opened by that state read stays unused.
-            const bool entry = r.period == qint16(period + 2) && state == 0 && r.kind == 0
-                               && r.data.startsWith(be_words({7}));
-            if (i > 0 && r.period != qint16(period + 1) && !entry) {
-                *error = QStringLiteral("period %1 after %2 at record %3").arg(r.period).arg(period).arg(i);
-                return -1;
-            }
-            period = r.period;
-            position = 0;
-            ++periods;
-        }
-        bool ok = false;
-        switch (position++) {
-        case 0:
-            ok = r.kind == 0 && r.group == 2 && r.address8 == 0 && r.data.size() >= 2;
-            state = ok ? quint16(uchar(r.data[0]) << 8 | uchar(r.data[1])) : 0;
-            break;
-        case 1: ok = r.kind == 7 && r.entries.size() == 1 && r.entries[0].endsWith(QLatin1String(",timestamp")); break;
-        case 2: ok = r.kind == 0 && r.group == 3 && r.address8 == 10 && r.data == be_words({1, 2, 3}); break;
-        case 3: ok = r.kind == 1 && r.address == 0x1000 && r.data == memory; break;
-        }
-        if (!ok) {
-            *error = QStringLiteral("record %1 (kind %2) out of place in period %3").arg(i).arg(r.kind).arg(period);
-            return -1;
-        }
-    }
-    return periods > 0 ? quint16(period) + 1 : 0;
-}
-
-void TestRecording::againstCpe_data()
-{
-    QTest::addColumn<bool>("circular");
-    QTest::newRow("normal") << false;
-    QTest::newRow("circular with link drops") << true;
-}
-
-// Parts of 1 MB roll over quickly with reads of 25600 bytes; every record the
-// tool made must be found once, in order, in the parts (archives extracted).
-void TestRecording::againstCpe()
-{
-    QFETCH(bool, circular);
-    // This test drives its own window.
-    cleanup();
-    m_folder = nullptr;
-    m_answerer = nullptr;
-    m_window = nullptr;
-
-    QByteArray memory;
-    for (int i = 0; i < 25600; ++i)
-        memory.append(char(i * 13 + i / 256));
-    // Another run of this test (the other edition's build) may hold an
-    // address of the range: take the next free one.
-    QScopedPointer<PollingRig> holder;
-    for (int host = circular ? 2 : 1; host < 60; host += 2) {
-        holder.reset();
-        holder.reset(new PollingRig(SimCpe::Korra, QStringLiteral("127.0.5.%1").arg(host)));
-        if (holder->cpe.start(QHostAddress(holder->ip)))
-            break;
-    }
-    PollingRig &rig = *holder;
-    rig.cpe.setMemory(0x1000, memory);
-    rig.cpe.setCmv(3, 10, {1, 2, 3});
-    rig.window.reset(new Vemu);
-    Vemu &v = *rig.window;
-    v.on_m_Bconnect_clicked();
-    QVERIFY(wait_until([&] { return v.m_connected && !v.m_detectionPending; }, 5000));
-    v.ui->m_SoutputFileSize->setValue(1);
-    v.ui->m_Ccircbuff->setChecked(circular);
-    rig.add(new CMV(3, 10, 0, 3, QStringLiteral(",7,8,9,"), false));
-    rig.add(new MEMORY(2, 0x1000, 12800, QStringLiteral(",7,8,9,"), false));
-    if (circular) {
-        rig.cpe.setStateScript({{7, 2500, 0}, {0, 600, 0}, {7, 2500, 0}, {0, 600, 0}, {7, 0, 0}});
-        // A fresh program's toggle, whatever the tests before left.
-        Vemu::s_circularToggle = 1;
-    }
-    QVERIFY(rig.start());
-    const QString first = v.ui->m_EoutputFile->text();
-    const QString stem = first.left(first.lastIndexOf(QLatin1String("_part")) + 5);
-    if (circular) {
-        QVERIFY(wait_until([&] { return v.m_partNumber >= 2 && Vemu::s_circularToggle == 0; }, 240000));
-        const int turned = v.m_iteration;
-        QVERIFY(wait_until([&] { return v.m_iteration >= turned + 3; }, 20000));
-    } else {
-        QVERIFY(wait_until([&] { return v.m_partNumber >= 3; }, 240000));
-    }
-    QVERIFY(rig.stop());
-    QVERIFY(archiver_idle(v));
-    const int parts = v.m_partNumber + 1;
-
-    QStringList names;
-    QList<ResultRecord> records;
     QString error;
-    QVERIFY2(read_result_records(all_parts(parts, &names, stem), &records, &error), qPrintable(error));
-    const int periods = check_periods(records, memory, &error);
-    QVERIFY2(periods > 0, qPrintable(error));
-    QVERIFY2(qAbs(periods - int(v.m_iteration)) <= 1, qPrintable(QStringLiteral("%1 periods read, %2 made").arg(periods).arg(v.m_iteration)));
-    for (int n = 0; n + 1 < parts; ++n)
-        QVERIFY2(QFile::exists(names[n] + QStringLiteral(".7z")), qPrintable(names[n]));
-    QVERIFY(names.last().endsWith(circular ? QStringLiteral("CircularShowTime") : QStringLiteral("part%1").arg(parts - 1)));
-    if (circular)
-        QCOMPARE(names.filter(QStringLiteral("CircularShowTimeLINKDROP")).size(), 2);
-    QVERIFY(!rig.log().contains(QLatin1String("ERROR")));
-    QVERIFY(rig.cpe.violations().isEmpty());
+    const QStringList recorded = recorded_reads(series, &error);
+    const QStringList answered = answered_reads(rig.cpe, words);
+    int head = 0;
+    while (head < recorded.size() && head < answered.size() && recorded[head] == answered[head])
+        ++head;
+
+    if (fault == CircularHalves) {
+        // The first block, then the newer half A, then the older half B.
+        QVERIFY(series.names.size() == 1 && series.names[0].endsWith(QLatin1String("CircularShowTime.bin")));
+        const QStringList halves = recorded.mid(head);
+        const int older = answered.size() - halves.size();
+        bool layout = false;
+        for (int newer = older + 1; newer < answered.size(); ++newer)
+            layout = layout || halves == answered.mid(newer) + answered.mid(older, newer - older);
+        QVERIFY2(layout && head > 0 && older >= head,
+                 qPrintable(QStringLiteral("first block %1, halves %2 of %3").arg(head).arg(halves.size()).arg(answered.size())));
+        return;
+    }
+    if (fault == WriteLoss) {
+        // The oldest kept records went, and one red line says how many bytes.
+        const QStringList lost = log.filter(QStringLiteral("bytes of records were lost"));
+        QVERIFY(lost.size() == 1 && lost[0].startsWith(QLatin1String("red|S|ERROR: ")));
+        const qint64 bytes = lost[0].section(QLatin1Char(' '), 1, 1).toLongLong();
+        QCOMPARE(series.bytes + bytes, qint64(window->m_iteration) * (106 + 2 * words));
+        const int gap = answered.size() - recorded.size();
+        QVERIFY(bytes > 0 && gap > 0 && recorded.mid(head) == answered.mid(head + gap));
+    } else {
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        QVERIFY2(recorded == answered && answered.size() > 5,
+                 qPrintable(QStringLiteral("%1 reads recorded, %2 answered").arg(recorded.size()).arg(answered.size())));
+    }
+    if (firstPart >= 0)
+        QCOMPARE(series.partPeriods.value(0), firstPart);
+
+    // A part with a complete archive keeps no ".bin"; only a test's last part stays unpacked.
+    QCOMPARE(series.packedAndBin, 0);
+    QCOMPARE(series.binOnly, fault == ArchiverFails ? series.names.size() : log.filter("Test Started").size());
+    QCOMPARE(log.filter("could not be archived").size(), fault == ArchiverFails ? series.names.size() - 1 : 0);
+    QCOMPARE(log.filter("red|S|ERROR: Result file cannot be opened").size(), fault == WriteEpisodes ? 2 : int(fault == WriteLoss));
+    QCOMPARE(rig.answerer.seen.filter(QStringLiteral("Error|")).size(), fault == CircularEpisode ? 1 : 0);
+    if (fault == LineDrop || fault == Soak)
+        QVERIFY(!series.names.filter(QStringLiteral("LINKDROP")).isEmpty());
 }
 
 QTEST_MAIN(TestRecording)

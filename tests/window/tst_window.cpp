@@ -1,238 +1,296 @@
-// The window as a whole: construction order, the two editions, the log-line
-// form and the session log written at destruction.
+// The window: its two editions, its session log, and its inputs:
+// "Vemu.ini" with the script it names, the automation file and unattended
+// runs, and a firmware symbol file on the whole road.
 
-#include "Vemu.h"
+#include "rig.h"
 #include "ui_Vemu.h"
 
+#include "LiveGraphData.h"
 #include "session_log.h"
-#include "test_support.h"
 
-#include <QDir>
-#include <QElapsedTimer>
-#include <QFile>
-#include <QProcess>
-#include <QRegularExpression>
 #include <QTcpSocket>
-#include <QTimer>
 #include <QtTest>
+#include <sys/stat.h>
 
-#include <qwt_plot.h>
+namespace {
+
+// Log lines by letter, for the tables' "lines" columns.
+const QMap<QChar, QString> kLines{
+    {'s', "black|S|Vemu Started."}, {'0', "purple|S|Port 0 is selected."}, {'1', "purple|S|Port 1 is selected."},
+    {'p', "black|S|Ini file parsed."}, {'i', "red|S|Ini file parsed (some parameters were not found !)"}, {'x', "red|S|Ini file was NOT FOUND !"},
+    {'v', "red|-|Invalid Automation value: set to 0"}, {'n', "red|S|No information could be read out of the given Symbol file in the \"Vemu.ini\" file !"},
+    {'P', "black|S|Parsing Input File..."}, {'I', "black|S|Input file parsed."}, {'u', "darkred|-|Line 2: Unknown request !"},
+    {'e', "red|S|The selected Input File could not be opened !"}, {'N', "red|S|No information could be extracted out of the selected Input file !"},
+    {'a', "black|S|Parsing automation file (InputForDebugTool.txt)..."}, {'A', "black|S|Automation file parsed."},
+    {'S', "red|-|- Some (or all) of the automation parameters were not found !!"},
+    {'2', "red|-|- Vemu could not find minimum_showtime !! ---> Setting default value of 20 seconds."},
+    {'R', "red|-|- Vemu could not find result_file_name !! ---> Setting default output file name: default_output%T_part0.bin"},
+    {'D', "red|-|- Vemu could not find result_folder_name !! ---> Setting default output folder: /Results."},
+    {'F', "green|-|- Vemu will put the results files in the following folder: %F/RT/INTERNAL/"},
+    {'r', "green|-|- Result file name is: %N_part0.bin"}, {'c', "green|S|CPE connected (IP is: %I)"}, {'d', "green|S|CPE disconnected"},
+    {'f', "red|S|Connection failure! (IP is: %I)"}, {'t', "black|S|Test Started"}, {'T', "black|S|Test Stopped"}, {'y', "black|S|Symbol File parsed."},
+    {'X', "red|S|Automation file was NOT FOUND ! ---> Adapting default setting (5 seconds of Showtime and result file will be "
+          "put inside the /Results folder of the Vemu directory)."}};
+
+QStringList lines_of(const QString &codes)
+{
+    QStringList lines;
+    for (QChar c : codes)
+        lines << kLines.value(c);
+    return lines;
+}
+
+// A complete automation file, values changed ("-" drops a key, other keys are added), then the folder line.
+QByteArray automation_file(const QMap<QString, QString> &changes = {}, const QString &folder = "result_folder_name = %F")
+{
+    QString text = "[default_parameters]\nlink_number = 3\nloop_simulator_model = LS5\nmain_loop_length = 300\nbt_loop_length = 20\n"
+                   "noise_generator_model = NG2\nco_noise = AWGN\ncpe_noise = none\nresult_file_name = Test1.txt\ntest_suite_name = Suite\n"
+                   "test_chapter = Ch2\ntest_name = Sync\nDSLAM = Dslam7\nminimum_showtime = 60\npolling_time = 2\n";
+    for (auto it = changes.cbegin(); it != changes.cend(); ++it) {
+        const QRegularExpression line("^" + it.key() + " = .*\n", QRegularExpression::MultilineOption);
+        const QString now = it.value() == "-" ? "" : it.key() + " = " + it.value() + "\n";
+        text = text.contains(line) ? text.replace(line, now) : text + now;
+    }
+    return (text + folder + "\n").toUtf8();
+}
+
+QStringList description(const QString &link = "3", const QString &coNoise = "AWGN")
+{
+    return {link + ",link_number", "LS5,loop_simulator_model", "300,main_loop_length", "20,bt_loop_length", "NG2,noise_generator_model",
+            coNoise + ",co_noise", "none,cpe_noise", "Suite,test_suite_name", "Ch2,test_chapter", "Sync,test_name", "Dslam7,DSLAM"};
+}
+
+// Whole-text match; "%F" is the folder, "%T" a time suffix.
+bool matches(QString pattern, const QString &folder, const QString &text)
+{
+    pattern = QRegularExpression::escape(pattern.replace("%F", folder)).replace("\\%T", "_\\d{4}(_\\d\\d){5}");
+    return QRegularExpression("^" + pattern + "$").match(text).hasMatch();
+}
+
+} // namespace
 
 class TestWindow : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void editionLayout();
-    void constructionState();
-    void logLineForm();
-    void sessionLogName_data();
-    void sessionLogName();
-    void sessionLogWrittenAtClose();
-    void sessionLogFolderMissing();
-    void recordsKeptAtClose();
-    void archiverRunningAtClose();
+    void editionAndSessionLog_data();
+    void editionAndSessionLog();
+    void settings_data();
+    void settings();
+    void automation_data();
+    void automation();
+    void unattended_data();
+    void unattended();
 };
 
-void TestWindow::editionLayout()
+// The edition's layout; closing saves the session log, named by the start line, or shows the box when no folder can be made.
+void TestWindow::editionAndSessionLog_data()
 {
-    ScopedWorkFolder folder;
-    ModalAnswerer answerer;
-    Vemu w;
-    QTabWidget *tabs = w.ui->tabWidget;
-    QStringList titles;
-    for (int i = 0; i < tabs->count(); ++i)
-        titles << tabs->tabText(i);
-    QStringList items;
-    for (int i = 0; i < w.ui->m_liveGraphsSelection->count(); ++i)
-        items << w.ui->m_liveGraphsSelection->itemText(i);
-    const QStringList customerTabs{"Test configuration", "Live graphs", "Live param 1",
-                                   "Live param 2", "Configuration"};
-    const QStringList allItems{"None", "SNR", "State", "CRCs", "Bitswaps", "Net Rates",
-                               "Pilot Tone Constellation"};
-
-    QCOMPARE(w.m_internalEdition, bool(VEMU_INTERNAL_EDITION));
-    if (w.m_internalEdition) {
-        QCOMPARE(titles, (QStringList{"Test configuration", "Live graphs", "DS Retransmission",
-                                      "US Retransmission", "Live param 1", "Live param 2",
-                                      "Configuration", "Last Exceptions", "Manage Files",
-                                      "Analysis"}));
-        QCOMPARE(items, allItems);
-        QVERIFY(!w.ui->m_EsymbolFile->isHidden());
-        QVERIFY(!w.ui->label_7->isHidden());
-        QVERIFY(!w.ui->m_BHelp->isHidden());
-        QCOMPARE(w.ui->gridLayout_3->indexOf(w.ui->m_EsymbolFile) >= 0, true);
-        QCOMPARE(w.ui->m_Bstart->maximumWidth(), 335);
-        QCOMPARE(w.ui->m_Eiteration->maximumWidth(), 250);
-        QCOMPARE(w.minimumHeight(), 800);
-        QCOMPARE(w.ui->m_LsoftwareVersion->text(), QString("Norvane Vemu Internal Version: 2.0.1.5"));
-    } else {
-        QCOMPARE(titles, customerTabs);
-        QCOMPARE(items, allItems.mid(0, 6));
-        QVERIFY(w.ui->m_EsymbolFile->isHidden());
-        QVERIFY(w.ui->label_7->isHidden());
-        QVERIFY(w.ui->m_BHelp->isHidden());
-        QCOMPARE(w.ui->gridLayout_3->indexOf(w.ui->m_EsymbolFile), -1);
-        QCOMPARE(w.ui->gridLayout_3->indexOf(w.ui->label_7), -1);
-        QCOMPARE(w.ui->horizontalLayout->indexOf(w.ui->m_BHelp), -1);
-        QCOMPARE(w.ui->m_Bstart->maximumWidth(), 300);
-        QCOMPARE(w.ui->m_Eiteration->maximumWidth(), 300);
-        QCOMPARE(w.minimumHeight(), 750);
-        QCOMPARE(w.ui->m_LsoftwareVersion->text(), QString("Norvane Vemu Customer Version: 2.0.1.5"));
-    }
+    QTest::addColumn<bool>("blocked");
+    QTest::newRow("saved") << false;
+    QTest::newRow("Results is a file") << true;
 }
 
-void TestWindow::constructionState()
+void TestWindow::editionAndSessionLog()
 {
-    ScopedWorkFolder folder;
-    ModalAnswerer answerer;
-    Vemu w;
-    QCOMPARE(w.windowTitle(), QString("Norvane Vemu"));
-    QVERIFY(w.ui->m_logo->pixmap() && !w.ui->m_logo->pixmap()->isNull());
-    QCOMPARE(w.ui->m_logo->pixmap()->size(), QSize(400, 110));
-    QCOMPARE(w.ui->m_logo->styleSheet(), QString("QLabel { background-color : white}"));
-    QCOMPARE(w.ui->tabWidget->currentIndex(), 0);
-    QVERIFY(!w.ui->m_Bstart->isEnabled());
-    QVERIFY(!w.ui->m_BResetGraph->isEnabled());
-    QCOMPARE(w.m_port, quint16(2000));
-    for (QTimer *timer : {w.m_guiTimer, w.m_pollingTimer, w.m_automationCloseTimer,
-                          w.m_waitingTimer, w.m_startTimer, w.m_stopTimer}) {
-        QVERIFY(timer->isSingleShot());
-        QVERIFY(!timer->isActive());
-        QCOMPARE(timer->parent(), &w);
-    }
-    QCOMPARE(w.m_socket->parent(), &w);
-    QCOMPARE(w.m_compressor->parent(), &w);
-    QVERIFY(!w.m_stopwatch->isValid());
-    QCOMPARE(w.m_cpeState, quint16(8));
-    QCOMPARE(w.m_previousCpeState, quint16(8));
-    QCOMPARE(w.m_flushThreshold, 100000);
-    QVERIFY(w.m_openingStateRead);
-    QVERIFY(w.m_answerMatched);
-    QVERIFY(w.m_detectionPending);
-    QCOMPARE(w.m_cmvGroups.size(), 19);
-    QCOMPARE(int(w.m_cmvGroups.value("DSL")), 34);
-    // The plot sits under the selection row, across its three columns.
-    int row = -1, column = -1, rowSpan = 0, columnSpan = 0;
-    const int at = w.ui->m_graphsLayout->indexOf(w.m_plot);
-    QVERIFY(at >= 0);
-    w.ui->m_graphsLayout->getItemPosition(at, &row, &column, &rowSpan, &columnSpan);
-    QCOMPARE(QList<int>({row, column, rowSpan, columnSpan}), QList<int>({1, 0, 1, 3}));
-    QVERIFY(QDir("Results/Logs").exists());
-}
-
-void TestWindow::logLineForm()
-{
-    ScopedWorkFolder folder;
-    ModalAnswerer answerer;
-    Vemu w;
-    const QStringList lines = log_text(&w).split('\n');
-    const QRegularExpression stamp(R"(^\[\d{4}\.\d{2}\.\d{2} / \d{2}:\d{2}:\d{2}\] )");
-    QVERIFY2(QRegularExpression(stamp.pattern() + R"(Vemu Started\.$)").match(lines.first()).hasMatch(),
-             qPrintable(lines.first()));
-
-    w.log_line("chocolate", "Polling Time = 5s");
-    const QString last = log_text(&w).split('\n').last();
-    QVERIFY2(QRegularExpression(stamp.pattern() + R"(Polling Time = 5s$)").match(last).hasMatch(),
-             qPrintable(last));
-    QVERIFY(QRegularExpression(R"(^\[\d{4}\.\d{2}\.\d{2} / \d{2}:\d{2}:\d{2}\] $)")
-                .match(Vemu::log_time_stamp()).hasMatch());
-    // The colour reaches the view: chocolate is #d2691e.
-    QVERIFY(w.ui->m_Tlog->toHtml().contains("#d2691e"));
-
-    // Text from the post-processing tools is appended as it comes.
-    w.writeLog("<font color=green>plain entry</font>");
-    QCOMPARE(log_text(&w).split('\n').last(), QString("plain entry"));
-}
-
-void TestWindow::sessionLogName_data()
-{
-    QTest::addColumn<QString>("plain");
-    QTest::addColumn<QString>("name");
-    QTest::newRow("start line") << "[2026.12.05 / 17:35:21] Vemu Started.\n[2026.12.05 / 17:35:22] x"
-                                << "Results/Logs/Vemu_session_2026_12_05_17_35_21.html";
-    QTest::newRow("replaced log") << "Invalid Automation value: set to 0\n[2026.12.05 / 17:35:22] Ini"
-                                  << "Results/Logs/Vemu_session__.html";
-    QTest::newRow("exactly 19") << "abcdefghijklmnopqrs" << "Results/Logs/Vemu_session_abcdefghijklmnopqrs.html";
-    QTest::newRow("23 characters") << "[2026.12.05 / 17:35:21]" << "Results/Logs/Vemu_session__.html";
-    QTest::newRow("empty") << "" << "Results/Logs/Vemu_session__.html";
-}
-
-void TestWindow::sessionLogName()
-{
-    QFETCH(QString, plain);
-    QFETCH(QString, name);
-    QCOMPARE(session_log_file_name(plain), name);
-}
-
-void TestWindow::sessionLogWrittenAtClose()
-{
+    QFETCH(bool, blocked);
     ScopedWorkFolder folder;
     ModalAnswerer answerer;
     QString stamp;
     {
         Vemu w;
-        stamp = log_text(&w).left(22);
+        const bool internal = VEMU_INTERNAL_EDITION;
+        QStringList tabs, graphs, all{"Test configuration", "Live graphs", "DS Retransmission", "US Retransmission", "Live param 1",
+                                      "Live param 2", "Configuration", "Last Exceptions", "Manage Files", "Analysis"};
+        for (int i = 0; i < w.ui->tabWidget->count(); ++i)
+            tabs << w.ui->tabWidget->tabText(i);
+        for (int i = 0; i < w.ui->m_liveGraphsSelection->count(); ++i)
+            graphs << w.ui->m_liveGraphsSelection->itemText(i);
+        QCOMPARE(tabs, internal ? all : QStringList({all[0], all[1], all[4], all[5], all[6]}));
+        QCOMPARE(graphs.join('|'), QString("None|SNR|State|CRCs|Bitswaps|Net Rates") + (internal ? "|Pilot Tone Constellation" : ""));
+        QCOMPARE(QList<bool>({w.ui->m_EsymbolFile->isHidden(), w.ui->label_7->isHidden(), w.ui->m_BHelp->isHidden()}),
+                 QList<bool>({!internal, !internal, !internal}));
+        QCOMPARE(w.ui->m_LsoftwareVersion->text(), QString("Norvane Vemu %1 Version: 2.0.1.5").arg(internal ? "Internal" : "Customer"));
+        stamp = log_text(&w).mid(1, 21).replace(" / ", "_").replace(':', '_').replace('.', '_');
         w.log_line("red", "a line before closing");
+        if (blocked)
+            QDir("Results").removeRecursively(), folder.writeFile("Results", "not a folder");
     }
-    stamp.remove('[').replace(" / ", "_").replace(':', '_').replace('.', '_');
+    QCOMPARE(answerer.seen, blocked ? QStringList{"ERROR|Log file could not be created !"} : QStringList());
     QFile log(folder.filePath("Results/Logs/Vemu_session_" + stamp + ".html"));
-    QVERIFY2(log.open(QIODevice::ReadOnly), qPrintable(log.fileName()));
-    const QString html = QString::fromUtf8(log.readAll());
-    QVERIFY(html.contains("Vemu Started."));
-    QVERIFY(html.contains("a line before closing"));
-    QVERIFY(html.startsWith("<!DOCTYPE HTML"));
-    QVERIFY(answerer.seen.isEmpty());
+    QCOMPARE(log.open(QIODevice::ReadOnly) && log.readAll().contains("a line before closing"), !blocked);
+    // A log that lost its start line gives "_" for the time.
+    QCOMPARE(session_log_file_name("Invalid Automation value: set to 0\n[2026.12.05 / 17:35:22] Ini"), QString("Results/Logs/Vemu_session__.html"));
 }
 
-void TestWindow::sessionLogFolderMissing()
+// Fields: address, script, symbol file, output base, size, polling interval, mode, automation text,
+// port checked, requests with the first and last one's port. Scripts: two requests and an AFE read.
+void TestWindow::settings_data()
 {
+    QTest::addColumn<QStringList>("row"); // Vemu.ini (none for "-"), fields, lines, modal boxes
+    auto row = [](const char *tag, const QString &ini, const QString &fields, const char *lines, const QString &box = "") {
+        QTest::newRow(tag) << QStringList{ini.contains('[') || ini == "-" ? ini : "[Settings]\n" + ini, fields, lines, box};
+    };
+    const QString off = "|0|0: Automation off|0|0", bad = "|0|0: Automation off (Invalid value! Allowed are: 0,1,2)|0|0";
+    const QString plain = "*.*.*.*|*.txt|*.out|default_output|";
+    row("no file", "-", "x.x.x.x|*.txt|*.out|default_output|5|0|0|0: Automation off|none|0", "sxn");
+    row("empty group", "", plain + "5|0" + off, "s0pn");
+    row("values", "ip_address=10.0.0.1\noutput_file=run\nfile_size=7\npolling_time=3\nautomation=0\nport_ID=false\n",
+        "10.0.0.1|*.txt|*.out|run|7|3000" + off, "s0pn");
+    row("empty values", "ip_address=\ninput_file=\noutput_file=\nsymbol_file=\nport_ID=\n", "x.x.x.x|*.txt|*.out|default_output|5|0" + off, "s0in");
+    row("numbers clamped", "file_size=0\npolling_time=1000\n", plain + "1|300000" + off, "s0pn");
+    row("numbers beyond int clamped", "file_size=99999999999\npolling_time=-99999999999\n", plain + "20|0" + off, "s0pn");
+    row("word and fraction", "file_size=abc\npolling_time=1.5\n", plain + "5|0" + off, "s0in");
+    row("automation word replaces the log", "automation=abc\n", plain + "5|0" + bad, "v0in");
+    row("automation beyond int", "automation=99999999999\n", plain + "5|0" + bad, "v0pn");
+    row("automation 2 asks for port 1", "automation=2\nport_ID=yes\n", plain + "5|0|2|2: Automation Runs Endless|1|0", "s1pn",
+        "Warning|You are about to connect to the port 1 (Bonding CPEs). Are you sure you want to continue ?\n"
+        "If you do not know what this is, then please click on \"No\".");
+    row("UTF-8, names in any case", "\xEF\xBB\xBF[SETTINGS]\nIP_Address=10.0.0.2\nINPUT_FILE=scr\xC3\xA9.txt\nOutput_File=r\xC3\xA9sum\xC3\xA9\n",
+        "10.0.0.2|scré.txt|*.out|résumé|5|0|0|0: Automation off|0|4@c0c0", "s0pnPuI");
+    row("comments only", "input_file=notes.txt\n", "*.*.*.*|notes.txt|*.out|default_output|5|0" + off, "s0pnPN");
+    row("script a FIFO", "input_file=fifo.txt\n", "*.*.*.*|fifo.txt|*.out|default_output|5|0" + off, "s0pne",
+        "Error|The selected Input File could not be opened !");
+}
+
+void TestWindow::settings()
+{
+    QFETCH(QStringList, row);
     ScopedWorkFolder folder;
     ModalAnswerer answerer;
-    {
-        Vemu w;
-        // A plain file where the folders should be: nothing can be created.
-        QDir("Results/Logs").removeRecursively();
-        QDir("Results").removeRecursively();
-        folder.writeFile("Results", "not a folder");
+    if (row[0] != "-")
+        folder.writeFile("Vemu.ini", row[0].toUtf8());
+    for (const char *name : {"script.txt", "scré.txt"})
+        folder.writeFile(name, "cr STAT 0 0\nbogus 1 2\n# note\nafe korra 1 // the last line\n");
+    folder.writeFile("notes.txt", "# one\n/ two\n");
+    QCOMPARE(mkfifo("fifo.txt", 0600), 0);
+    Vemu w;
+    const Ui_Vemu *ui = w.ui;
+    const QString port = ui->m_R_Port_1->isChecked() ? "1" : ui->m_R_Port_0->isChecked() ? "0" : "none", requests = w.m_requests.isEmpty() ? "0"
+        : QString("%1@%2%3").arg(w.m_requests.size()).arg(w.m_requests.first()->port(), 0, 16).arg(w.m_requests.last()->port(), 0, 16);
+    QCOMPARE(QStringList({ui->m_Eip->text(), ui->m_EinputFile->text(), ui->m_EsymbolFile->text(), w.m_outputBase, QString::number(ui->m_SoutputFileSize->value()),
+                          QString::number(w.m_pollingTimer->interval()), QString::number(w.m_automationMode), ui->m_GuiAutomation->text(), port, requests}).join('|'), row[1]);
+    QVERIFY(matches("Results/" + w.m_outputBase + "%T_part0.bin", "", ui->m_EoutputFile->text()));
+    // Modes 1 and 2 go on to connect; only the settings' own lines count.
+    QCOMPARE(log_entries(&w).mid(0, row[2].size()), lines_of(row[2]));
+    QCOMPARE(answerer.seen, row[3].isEmpty() ? QStringList() : QStringList(row[3]));
+}
+
+// Each row: the file (none for "-"), the output base, the lines, close timer|polling time, the description, files already there.
+void TestWindow::automation_data()
+{
+    QTest::addColumn<QStringList>("row");
+    auto row = [](const char *tag, const QString &file, const QString &base, const char *lines, const QString &timers = "60180|2",
+                  const QStringList &desc = description(), const QStringList &existing = {}) {
+        QTest::newRow(tag) << QStringList{file, base, lines, timers, desc.join('|'), existing.join('|')};
+    };
+    const QString in = "%F/RT/INTERNAL/", earlier = "Test1_L3_2013_01_01_00_00_00";
+    row("complete", automation_file(), in + "Test1_L3%T", "FrA");
+    row("earlier run gives the suffix", automation_file(), in + earlier, "FrA", "60180|2", description(),
+        {"Other_2012_01_01_00_00_00_part0.bin", "Test1_L3_0_long_notes_file.txt", earlier + "_part0.BIN", "Test1_L3_2014_03_06_10_11_12_part2.7z"});
+    row("TXT removed, link with blanks, a tab, a zero", automation_file({{"result_file_name", "A.txtB.TXT"}, {"link_number", "\" \t05 \""}}),
+        in + "AB_L05%T", "FrA", "60180|2", description(" \t05 "));
+    row("link word, polling clamped", automation_file({{"link_number", "abc"}, {"polling_time", "1000"}}), in + "Test1_%T", "FrA",
+        "60180|300", description("abc"));
+    row("no folder line", automation_file({}, ""), "Test1_L3", "rA");
+    row("folder key in capitals, tabs, blanks", automation_file({}, "RESULT_FOLDER_NAME\t=\t  %F"), in + "Test1_L3%T", "FrA");
+    row("folder line without value", automation_file({}, "result_folder_name ="), "Test1_L3", "rA");
+    row("folder missing", automation_file({}, "result_folder_name = %F/missing"), "%F/missing/Test1_L3%T", "rA");
+    row("sub-path cannot be created", automation_file(), "%F/Test1_L3", "rA", "60180|2", description(), {"../../RT"});
+    row("incomplete", automation_file({{"co_noise", "-"}, {"minimum_showtime", "-"}, {"result_file_name", ""}}, ""),
+        "default_output_L3", "S2RDA", "20060|2", description("3", ""));
+    row("showtime 65536, polling word", automation_file({{"minimum_showtime", "65536"}, {"polling_time", "abc"}}), in + "Test1_L3%T",
+        "S2FrA", "20060|0");
+    row("numbers beyond int held in 16 bits", automation_file({{"minimum_showtime", "99999999999"}, {"polling_time", "4294967297"}}),
+        in + "Test1_L3%T", "FrA", "59569173|1");
+    row("UTF-8, keys in any case", automation_file({{"co_noise", "-"}, {"result_file_name", "-"}, {"Result_File_Name", "résumé"},
+        {"link_number", "-"}, {"LINK_NUMBER", "4"}}, "RESULT_FOLDER_NAME = %F"), in + "résumé_L4%T", "SFrA", "60180|2", description("4", ""));
+    row("no file", "-", "default_output", "X", "5015|0", {});
+}
+
+void TestWindow::automation()
+{
+    QFETCH(QStringList, row);
+    ScopedWorkFolder work;
+    const QString runs = work.filePath("runs");
+    QDir().mkpath(runs);
+    for (const QString &name : row[5].split('|', Qt::SkipEmptyParts)) {
+        QDir().mkpath(QFileInfo(QDir::cleanPath("runs/RT/INTERNAL/" + name)).path());
+        work.writeFile(QDir::cleanPath("runs/RT/INTERNAL/" + name), "x");
     }
-    QCOMPARE(answerer.seen, QStringList{"ERROR|Log file could not be created !"});
+    if (row[0] != "-")
+        work.writeFile("InputForDebugTool.txt", QString(row[0]).replace("%F", runs).toUtf8());
+    Vemu w;
+    w.m_automationMode = 1;
+    const int before = log_entries(&w).size();
+    w.parse_automation_file();
+    // The log lines, then the output base (also shown), the timers, and the description.
+    const QStringList expected = lines_of("a" + row[2]).replaceInStrings("%N", row[1].section('/', -1))
+        << row[1] << (row[0] == "-" ? w.ui->m_EoutputFile->text() : row[1]) << row[3] + "|" + row[3].section('|', 1) << row[4];
+    const QStringList actual = log_entries(&w).mid(before) << w.m_outputBase << w.ui->m_EoutputFile->text()
+        << QString("%1|%2|%3").arg(w.m_automationCloseTimer->isActive() ? w.m_automationCloseTimer->interval() : -1)
+               .arg(w.ui->m_SpollingTime->value()).arg(w.m_pollingTimer->interval() / 1000) << w.m_testDescription.join('|');
+    QVERIFY2(matches(expected.join('\n'), runs, actual.join('\n')), qPrintable(actual.join('\n')));
 }
 
-void TestWindow::recordsKeptAtClose()
+// Mode 1 runs one test and closes by its timer. The firmware is linked at
+// 0x08048000: the wire carries the low 22 bits of each symbol's address, the
+// records the whole of it, and every time stamp the description of the run.
+void TestWindow::unattended_data()
 {
-    ScopedWorkFolder folder;
-    ModalAnswerer answerer;
-    const QByteArray records = QByteArray::fromHex("0000070202000000020007");
-    {
-        Vemu w;
-        w.ui->m_EoutputFile->setText("Results/close_part0.bin");
-        w.m_iterationBuffer = records;
-    }
-    QFile part(folder.filePath("Results/close_part0.bin"));
-    QVERIFY(part.open(QIODevice::ReadOnly));
-    QCOMPARE(part.readAll(), records);
+    QTest::addColumn<QStringList>("row"); // settings, fault, lines in order, modal box
+    const QString run = "input_file=script.txt\nsymbol_file=fw.out\npolling_time=0\noutput_file=out\nautomation=1\n";
+    QTest::newRow("firmware above 4 MB") << QStringList{run, "", "1pyPIActTd", ""};
+    QTest::newRow("no CPE: the window waits for a user") << QStringList{run, "no CPE", "Af", ""};
+    QTest::newRow("no script: Start refused") << QStringList{"automation=1\n", "", "Acd", "Error|Please select a valid input file before starting !"};
 }
 
-void TestWindow::archiverRunningAtClose()
+void TestWindow::unattended()
 {
-    ScopedWorkFolder folder;
-    ModalAnswerer answerer;
+    QFETCH(QStringList, row);
+    Rig rig;
+    // A port bound but never listened on refuses connections, and no other test takes its address meanwhile.
+    QTcpSocket refusing;
+    for (int n = 2; row[1] == "no CPE" && n < 255 && !refusing.bind(QHostAddress(QString("127.0.0.%1").arg(n)), 2000, QAbstractSocket::DontShareAddress); ++n) {}
+    const QString ip = row[1] == "no CPE" ? refusing.localAddress().toString() : rig.ip;
+    rig.folder.writeFile("Vemu.ini", ("[Settings]\nip_address=" + ip + "\n" + row[0] + "port_ID=1\n").toUtf8());
+    rig.folder.writeFile("fw.s", ".text\n.globl _start\n_start: nop\n.balign 16\ntable: .space 16\nword: .space 8\ngs_PilotToneIdx: .space 4\n");
+    QCOMPARE(QProcess::execute("as", {"--32", "-o", "fw.o", "fw.s"}) + QProcess::execute("ld", {"-m", "elf_i386", "-Ttext=0x08048000", "-o", "fw.out", "fw.o"}), 0);
+    rig.folder.writeFile("script.txt", "cr CNTR 35 0 2\nmr table_ 8\nmrd word_ 2\nmrb gs_PilotToneIdx_ 3\n");
+    rig.folder.writeFile("InputForDebugTool.txt", automation_file({{"minimum_showtime", "2"}, {"polling_time", "0"}}, ""));
+    rig.cpe.setMemory(0x48010, QByteArray::fromHex("00112233445566778899aabbccddeeff0f1e2d3c4b5a69788796a5b4"));
     QElapsedTimer clock;
-    {
-        auto *w = new Vemu;
-        w->m_fileToCompress = folder.filePath("never_removed.bin");
-        folder.writeFile("never_removed.bin", "data");
-        w->m_periodActive = true;
-        w->m_compressor->start("sleep", {"1"});
-        QVERIFY(w->m_compressor->waitForStarted());
-        clock.start();
-        delete w;
+    clock.start();
+    rig.open(false);
+    Vemu &w = *rig.window;
+    w.show();
+    // 2 x 1003 ms; coarse timers may fire up to 5 % early.
+    QVERIFY(wait_until([&] { return !w.isVisible(); }, 10000) && clock.elapsed() >= 2006 * 95 / 100);
+    QCOMPARE(w.isEnabled(), row[1] == "no CPE");
+    // These lines in this order, others between them.
+    QStringList lines = lines_of(row[2]).replaceInStrings("%I", ip);
+    const QRegularExpression inOrder("^(.*\n)?" + lines.replaceInStrings(QRegularExpression("^(.*)$"), "\\Q\\1\\E").join("\n(.*\n)?") + "(\n.*)?$",
+                                     QRegularExpression::DotMatchesEverythingOption);
+    QVERIFY2(inOrder.match(rig.logEntries().join('\n')).hasMatch(), qPrintable(rig.logEntries().join('\n')));
+    QCOMPARE(rig.answerer.seen, row[3].isEmpty() ? QStringList() : QStringList(row[3]));
+    if (!row[1].isEmpty() || !row[3].isEmpty())
+        return;
+    QVERIFY(!rig.log().contains("Line "));
+    QCOMPARE(w.m_graphData->pilot_tone_index_address, 0x08048028u);
+    QString wire;
+    for (const SimRequest &r : rig.cpe.requests())
+        wire += r.kind == SimRequest::MemoryRead ? QString("%1@%2 ").arg(r.address, 0, 16).arg(r.port, 0, 16) : "";
+    QVERIFY2(wire.startsWith("48010@c1 48020@c1 48028@c1 48010@c1 48020@c1 48028@c1 "), qPrintable(wire));
+    QStringList period = rig.expectedPeriod();
+    QCOMPARE(period.mid(3), QStringList({"m1@8048010:00112233445566778899aabbccddeeff", "m2@8048020:0f1e2d3c4b5a6978", "m3@8048028:8796a5"}));
+    const QMap<int, QStringList> periods = rig.periods();
+    QVERIFY(periods.size() >= 2 && periods.lastKey() == periods.size() - 1);
+    for (QStringList records : periods) {
+        QVERIFY2(records.value(1).endsWith(",timestamp|" + description().join('|')), qPrintable(records.value(1)));
+        records[1] = "t";
+        QCOMPARE(records, period);
     }
-    // The window waited for the archiver instead of leaving it to report into
-    // freed memory, and the part it did not see finish is still there.
-    QVERIFY(clock.elapsed() >= 900);
-    QVERIFY(QFile::exists(folder.filePath("never_removed.bin")));
 }
 
 QTEST_MAIN(TestWindow)
