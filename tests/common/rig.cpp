@@ -27,11 +27,6 @@ void Rig::writeIni(const QString &settings)
                      (QStringLiteral("[Settings]\nip_address=") + ip + QLatin1Char('\n') + settings).toUtf8());
 }
 
-bool Rig::restartCpe()
-{
-    return wait_until([&] { return cpe.isListening() || cpe.start(QHostAddress(ip)); }, 5000);
-}
-
 bool Rig::detected() const
 {
     return window && window->m_connected && !window->m_detectionPending;

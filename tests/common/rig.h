@@ -30,8 +30,6 @@ struct Rig
     explicit Rig(SimCpe::Platform platform = SimCpe::Korra);
     // Rewrites "Vemu.ini": the CPE address, then `settings` lines of the group.
     void writeIni(const QString &settings = QStringLiteral("polling_time=0\noutput_file=out\n"));
-    // The CPE comes back on its address (after a stop()).
-    bool restartCpe();
 
     // Builds the window; with `connect`, presses Connect and waits for the
     // platform detection.

@@ -6,13 +6,10 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
-#include <QFile>
 #include <QFileDialog>
-#include <QLineEdit>
 #include <QMessageBox>
 #include <QRegularExpression>
 #include <QTextBlock>
-#include <QTextDocument>
 #include <QtEndian>
 
 ScopedWorkFolder::ScopedWorkFolder()
@@ -34,191 +31,102 @@ void ScopedWorkFolder::writeFile(const QString &name, const QByteArray &content)
 }
 
 ModalAnswerer::ModalAnswerer(QObject *parent)
-    : QObject(parent)
+    : QObject(parent), preferred{QMessageBox::Yes, QMessageBox::Ok}
 {
-    preferred = {QMessageBox::Yes, QMessageBox::Ok};
     connect(&m_timer, &QTimer::timeout, this, &ModalAnswerer::poll);
     m_timer.start(20);
 }
 
 void ModalAnswerer::poll()
 {
-    QWidget *modal = QApplication::activeModalWidget();
-    if (!modal) {
-        // A box that is being set up may not be the active modal widget yet.
-        for (QWidget *w : QApplication::topLevelWidgets()) {
-            if (w->isVisible() && (qobject_cast<QMessageBox *>(w) || qobject_cast<QFileDialog *>(w))) {
-                modal = w;
-                break;
-            }
-        }
-    }
-    if (auto *box = qobject_cast<QMessageBox *>(modal)) {
+    // A box that is being set up may not be the active modal widget yet.
+    for (QWidget *w : QApplication::topLevelWidgets()) {
+        if (!w->isVisible())
+            continue;
+        if (auto *dialog = qobject_cast<QFileDialog *>(w))
+            dialog->reject();
+        auto *box = qobject_cast<QMessageBox *>(w);
+        if (!box)
+            continue;
         seen << box->windowTitle() + QLatin1Char('|') + box->text();
-        for (int role : preferred) {
-            if (QAbstractButton *button = box->button(static_cast<QMessageBox::StandardButton>(role))) {
+        for (int role : qAsConst(preferred)) {
+            if (QAbstractButton *button = box->button(QMessageBox::StandardButton(role))) {
                 button->click();
                 return;
             }
         }
         box->reject();
-        box->close();
-    } else if (auto *dialog = qobject_cast<QFileDialog *>(modal)) {
-        if (!dialog->isVisible())
-            return;
-        seen << dialog->windowTitle() + QLatin1Char('|') + dialog->nameFilters().join(QLatin1Char(';'));
-        auto *edit = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
-        if (fileAnswer.isEmpty() || !edit) {
-            dialog->reject();
-        } else {
-            // Typed in as a user would; accept() then takes the typed name.
-            edit->setText(fileAnswer);
-            QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
-        }
+        return;
     }
 }
 
 namespace {
 
-class StreamCursor
+// Reads big-endian fields and counted byte arrays, never past the end.
+struct Cursor
 {
-public:
-    explicit StreamCursor(const QByteArray &bytes) : m_bytes(bytes) {}
-    int left() const { return m_bytes.size() - m_pos; }
-    bool atEnd() const { return left() == 0; }
-    bool take(int n, const char **out)
+    const QByteArray &bytes;
+    int pos = 0;
+    int left() const { return bytes.size() - pos; }
+    template <typename T> bool read(T *value)
     {
-        if (n < 0 || left() < n)
+        if (left() < int(sizeof(T)))
             return false;
-        *out = m_bytes.constData() + m_pos;
-        m_pos += n;
+        *value = qFromBigEndian<T>(bytes.constData() + pos);
+        pos += int(sizeof(T));
         return true;
     }
-    template <typename T>
-    bool read(T *value)
-    {
-        const char *p = nullptr;
-        if (!take(int(sizeof(T)), &p))
-            return false;
-        *value = qFromBigEndian<T>(p);
-        return true;
-    }
+    // A count of 0xFFFFFFFF is Qt's null array.
     bool readBytes(QByteArray *out)
     {
         quint32 count = 0;
-        if (!read(&count))
+        if (!read(&count) || (count != 0xFFFFFFFFu && count > quint32(left())))
             return false;
-        if (count == 0xFFFFFFFFu) {
-            *out = QByteArray();
-            return true;
-        }
-        const char *p = nullptr;
-        if (count > quint32(left()) || !take(int(count), &p))
-            return false;
-        *out = QByteArray(p, int(count));
+        *out = count == 0xFFFFFFFFu ? QByteArray() : bytes.mid(pos, int(count));
+        pos += out->size();
         return true;
     }
-    bool readString(QString *out)
-    {
-        quint32 count = 0;
-        if (!read(&count))
-            return false;
-        if (count == 0xFFFFFFFFu) {
-            *out = QString();
-            return true;
-        }
-        const char *p = nullptr;
-        if ((count & 1u) || count > quint32(left()) || !take(int(count), &p))
-            return false;
-        QString s;
-        s.reserve(int(count / 2));
-        for (quint32 i = 0; i < count; i += 2)
-            s.append(QChar(qFromBigEndian<quint16>(p + i)));
-        *out = s;
-        return true;
-    }
-
-private:
-    const QByteArray &m_bytes;
-    int m_pos = 0;
 };
 
 } // namespace
 
 bool read_result_records(const QByteArray &stream, QList<ResultRecord> *records, QString *error)
 {
-    StreamCursor in(stream);
-    auto fail = [&](const QString &why) {
-        if (error)
-            *error = why + QStringLiteral(" after %1 records").arg(records->size());
-        return false;
-    };
-    while (!in.atEnd()) {
+    Cursor in{stream};
+    while (in.left() > 0) {
         ResultRecord r;
-        if (!in.read(&r.kind) || !in.read(&r.period))
-            return fail(QStringLiteral("torn record head"));
-        bool ok = false;
-        switch (r.kind) {
-        case 0:
+        bool ok = in.read(&r.kind) && in.read(&r.period);
+        if (ok && r.kind == 0) {
             ok = in.read(&r.group) && in.read(&r.address8) && in.readBytes(&r.data);
-            break;
-        case 1:
-        case 2:
-        case 3:
+        } else if (ok && r.kind >= 1 && r.kind <= 3) {
             ok = in.read(&r.address) && in.readBytes(&r.data);
-            break;
-        case 7: {
+        } else if (ok && r.kind == 8) {
+            ok = in.read(&r.reg) && in.readBytes(&r.data);
+        } else if (ok && r.kind == 7) {
+            // Each string takes at least its 4-byte count; a string is UTF-16.
             quint32 count = 0;
-            ok = in.read(&count);
-            // Each string takes at least its 4-byte count.
-            if (ok && count > quint32(in.left() / 4))
-                ok = false;
+            ok = in.read(&count) && count <= quint32(in.left() / 4);
             for (quint32 i = 0; ok && i < count; ++i) {
+                QByteArray utf16;
+                ok = in.readBytes(&utf16) && utf16.size() % 2 == 0;
                 QString s;
-                ok = in.readString(&s);
+                for (int k = 0; ok && k < utf16.size(); k += 2)
+                    s.append(QChar(qFromBigEndian<quint16>(utf16.constData() + k)));
                 r.entries << s;
             }
-            break;
+        } else if (ok) {
+            if (error)
+                *error = QStringLiteral("unknown record kind %1 after %2 records").arg(r.kind).arg(records->size());
+            return false;
         }
-        case 8:
-            ok = in.read(&r.reg) && in.readBytes(&r.data);
-            break;
-        default:
-            return fail(QStringLiteral("unknown record kind %1").arg(r.kind));
+        if (!ok) {
+            if (error)
+                *error = QStringLiteral("torn record after %1 records").arg(records->size());
+            return false;
         }
-        if (!ok)
-            return fail(QStringLiteral("torn record of kind %1").arg(r.kind));
         records->append(r);
     }
     return true;
-}
-
-QString log_text(Vemu *window)
-{
-    return window->ui->m_Tlog->document()->toPlainText();
-}
-
-QStringList log_entries(Vemu *window)
-{
-    static const QRegularExpression stamp(
-        QStringLiteral("^\\[\\d{4}\\.\\d\\d\\.\\d\\d / \\d\\d:\\d\\d:\\d\\d\\] "));
-    static const char *const colours[] = {"black", "red", "green", "blue", "purple", "chocolate", "darkred", "gray"};
-    QStringList entries;
-    for (QTextBlock block = window->ui->m_Tlog->document()->begin(); block.isValid(); block = block.next()) {
-        QString text = block.text().trimmed();
-        QString colour = QStringLiteral("?");
-        for (auto it = block.begin(); !it.atEnd(); ++it) {
-            const QColor c = it.fragment().charFormat().foreground().color();
-            for (const char *name : colours) {
-                if (c == QColor(QLatin1String(name)))
-                    colour = QLatin1String(name);
-            }
-        }
-        const bool stamped = stamp.match(text).hasMatch();
-        text.remove(stamp);
-        entries << colour + (stamped ? QStringLiteral("|S|") : QStringLiteral("|-|")) + text;
-    }
-    return entries;
 }
 
 QString describe(const ResultRecord &r)
@@ -236,4 +144,46 @@ QString describe(const ResultRecord &r)
     default:
         return QStringLiteral("m%1@%2:%3").arg(int(r.kind)).arg(quint32(r.address), 0, 16).arg(data);
     }
+}
+
+QByteArray be_words(const QVector<quint16> &words)
+{
+    QByteArray bytes;
+    for (quint16 word : words)
+        bytes.append(char(word >> 8)).append(char(word & 0xFF));
+    return bytes;
+}
+
+QString log_text(Vemu *window)
+{
+    return window->ui->m_Tlog->document()->toPlainText();
+}
+
+QStringList log_entries(Vemu *window)
+{
+    static const QRegularExpression stamp(QStringLiteral("^\\[\\d{4}\\.\\d\\d\\.\\d\\d / \\d\\d:\\d\\d:\\d\\d\\] "));
+    static const char *const colours[] = {"black", "red", "green", "blue", "purple", "chocolate", "darkred", "gray"};
+    QStringList entries;
+    for (QTextBlock block = window->ui->m_Tlog->document()->begin(); block.isValid(); block = block.next()) {
+        QString text = block.text().trimmed();
+        QString colour = QStringLiteral("?");
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            for (const char *name : colours) {
+                if (it.fragment().charFormat().foreground().color() == QColor(QLatin1String(name)))
+                    colour = QLatin1String(name);
+            }
+        }
+        const bool stamped = stamp.match(text).hasMatch();
+        text.remove(stamp);
+        entries << colour + (stamped ? QStringLiteral("|S|") : QStringLiteral("|-|")) + text;
+    }
+    return entries;
+}
+
+bool row_in_this_shard()
+{
+    static int row = 0;
+    const QStringList shard = qEnvironmentVariable("VEMU_TEST_SHARD").split(QLatin1Char('/'));
+    const int position = row++;
+    return shard.size() != 2 || position % qMax(1, shard[1].toInt()) == shard[0].toInt();
 }

@@ -2,13 +2,12 @@
 #define TEST_SUPPORT_H
 
 // Helpers shared by the tests: a private working folder, an answerer for modal
-// boxes (so that no test ever hangs on one), and an independent reader of the
-// result record stream.
+// boxes (so that no test ever hangs on one), an independent reader of the
+// result record stream, the log reader and the event-driven wait.
 
-#include <QByteArray>
-#include <QList>
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QObject>
-#include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -17,8 +16,7 @@
 class Vemu;
 
 // Makes a fresh temporary folder the working folder for its lifetime; the
-// window reads its settings from and writes its results below the working
-// folder.
+// window reads its settings from and writes its results below it.
 class ScopedWorkFolder
 {
 public:
@@ -33,24 +31,19 @@ private:
     QString m_previous;
 };
 
-// Answers every modal box that opens while it lives: message boxes get the
-// button of the first role in `preferred` that they offer (or are closed),
-// file dialogs get `fileAnswer` (or are cancelled when it is empty). Each box
-// seen is recorded as "title|text".
+// Answers every modal box that opens while it lives: a message box gets the
+// button of the first role in `preferred` that it offers (or is closed), a
+// file dialog is cancelled. Each message box seen is recorded as "title|text".
 class ModalAnswerer : public QObject
 {
     Q_OBJECT
 public:
     explicit ModalAnswerer(QObject *parent = nullptr);
     QStringList seen;
-    // Standard buttons to press, in order of preference.
     QList<int> preferred;
-    QString fileAnswer;
-
-private slots:
-    void poll();
 
 private:
+    void poll();
     QTimer m_timer;
 };
 
@@ -70,35 +63,42 @@ struct ResultRecord
 // Reads a result record stream; returns false (with the records read so far)
 // when the stream is torn or holds an unknown kind. Counts are bounded by the
 // bytes left, so hostile input cannot make it allocate more than it holds.
-bool read_result_records(const QByteArray &stream, QList<ResultRecord> *records,
-                         QString *error = nullptr);
+bool read_result_records(const QByteArray &stream, QList<ResultRecord> *records, QString *error = nullptr);
 
-// Big-endian 16-bit words, as on the wire.
-inline QByteArray be_words(const QVector<quint16> &words)
-{
-    QByteArray bytes;
-    for (quint16 word : words)
-        bytes.append(char(word >> 8)).append(char(word & 0xFF));
-    return bytes;
-}
-
-// Plain text of the window's log.
-QString log_text(Vemu *window);
-
-// The log as the user sees it, one entry per paragraph, written as
-// "colour|S|text" for a time-stamped line and "colour|-|text" for one
-// without, so that a test states colour, stamp and text of every line.
-QStringList log_entries(Vemu *window);
-
-// One record as text: "t" for a time stamp, "t:<entries>" for other
-// text records, "c<group>.<address>:<data>" for a CMV, "afe<register>:<data>",
-// or "m<kind>@<address>:<data>" for memory (numbers in hex but the group).
+// One record as text: "t" for a time stamp, "t:<entries>" for other text
+// records, "c<group>.<address>:<data>" for a CMV (decimal), "afe<register>:<data>"
+// or "m<kind>@<address>:<data>" for memory (hex).
 QString describe(const ResultRecord &record);
 
-// Processes events until `predicate` holds or `timeoutMs` passes.
-template <typename Predicate>
-bool wait_until(Predicate predicate, int timeoutMs);
+// Big-endian 16-bit words, as on the wire.
+QByteArray be_words(const QVector<quint16> &words);
 
-#include "test_support_impl.h"
+// The log as plain text, and as the user sees it: one entry per paragraph,
+// "colour|S|text" for a time-stamped line and "colour|-|text" for one without.
+QString log_text(Vemu *window);
+QStringList log_entries(Vemu *window);
+
+// CTest runs a long table in shards (VEMU_TEST_SHARD="i/n"): a row runs only
+// in the shard its position falls to. Call once at the top of the row.
+bool row_in_this_shard();
+#define SKIP_ROW_OF_OTHER_SHARD() \
+    do { if (!row_in_this_shard()) QSKIP("another shard runs this row"); } while (0)
+
+// Sleeps in the event loop until `predicate` holds or `timeoutMs` passes. The
+// wake-up timer bounds the wait for state that another thread changes without
+// posting an event here (the simulated CPE's logs, files on disk).
+template <typename Predicate>
+bool wait_until(Predicate predicate, int timeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    QTimer wake;
+    wake.start(5);
+    while (!predicate()) {
+        if (deadline.hasExpired())
+            return predicate();
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    return true;
+}
 
 #endif

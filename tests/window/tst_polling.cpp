@@ -154,6 +154,7 @@ void TestPolling::scenario_data()
 
 void TestPolling::scenario()
 {
+    SKIP_ROW_OF_OTHER_SHARD();
     QFETCH(Scenario, row);
     Rig rig(row.korra ? SimCpe::Korra : SimCpe::Legacy);
     rig.writeIni(QStringLiteral("polling_time=%1\noutput_file=out\n").arg(row.fault == "polling" ? 1 : 0));

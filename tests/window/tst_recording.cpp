@@ -146,6 +146,7 @@ void TestRecording::scenario_data()
 
 void TestRecording::scenario()
 {
+    SKIP_ROW_OF_OTHER_SHARD();
     QFETCH(int, fault);
     QFETCH(int, words);
     QFETCH(int, firstPart);
