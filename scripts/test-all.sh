@@ -8,6 +8,8 @@ jobs=$(nproc)
 export QT_QPA_PLATFORM=offscreen
 fuzz_seconds=${VEMU_FUZZ_SECONDS:-45}
 
+# A tree configured before with other options or another compiler starts anew.
+rm -f build/asan/CMakeCache.txt build/internal/CMakeCache.txt
 cmake -S . -B build/asan -DVEMU_FUZZ=ON -DVEMU_SANITIZE=ON -DVEMU_BUILD_BENCH=OFF \
       -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 >/dev/null
 cmake --build build/asan -j"$jobs" >/dev/null

@@ -159,7 +159,8 @@ void TestRecording::scenario()
     quint16 tick = 0;
     QTimer changer;
     connect(&changer, &QTimer::timeout, [&] {
-        rig.cpe.setMemory16(kMemory + 2 * (++tick % words), tick);
+        ++tick;
+        rig.cpe.setMemory16(kMemory + 2 * (tick % words), tick);
         rig.cpe.setCmvWord(3, 10, tick % 4, tick);
     });
     changer.start(10);
