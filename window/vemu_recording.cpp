@@ -375,7 +375,8 @@ void Vemu::remove_uncompressed_file()
 }
 
 // A packed part is removed while a period runs; one whose archiver ended
-// between two periods waits for the next period, or for the end of the test.
+// between two periods waits for the next write of a period, or for the end of
+// the test.
 void Vemu::remove_archived_parts(bool atExit)
 {
     if (!atExit && m_testRunning && !m_periodActive)
