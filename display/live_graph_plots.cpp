@@ -709,6 +709,12 @@ QwtText graph_axis_title(const QString &text)
     return title;
 }
 
+QFont default_axis_title_font()
+{
+    static const QFont font = QwtPlot().axisTitle(QwtPlot::xBottom).font();
+    return font;
+}
+
 void remove_all_curves(QwtPlot *plot)
 {
     plot->detachItems(QwtPlotItem::Rtti_PlotCurve, true);
@@ -895,7 +901,11 @@ bool plot_pilot_tone(LiveGraphData &data, bool korra, const QByteArray &header,
         const bool vdsl = korra && !dslMode->text().contains(QLatin1String("ADSL"));
         const QString title = vdsl ? QStringLiteral("x100 Phase[for the pilot tone  %1]")
                                    : QStringLiteral("x100 Phase [for the pilot tone  %1]");
-        plot->setAxisTitle(QwtPlot::xBottom, title.arg(pilot_tone_index));
+        // A plain string would keep the graph title's small italic grey: the
+        // index is shown in the plot's own title style.
+        QwtText text(title.arg(pilot_tone_index));
+        text.setFont(default_axis_title_font());
+        plot->setAxisTitle(QwtPlot::xBottom, text);
         return false;
     }
     if (!arrayAnswer)

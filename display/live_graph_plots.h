@@ -49,6 +49,8 @@ extern int pilot_tone_index;
 QwtText blank_axis_title();
 // Axis titles of the graphs: the small italic font in dark grey.
 QwtText graph_axis_title(const QString &text);
+// The font Qwt gives an axis title that no one has styled.
+QFont default_axis_title_font();
 // Deletes every curve of the plot; the grid stays.
 void remove_all_curves(QwtPlot *plot);
 

@@ -3,6 +3,7 @@
 #include "status_decoders.h"
 #include "ui_Vemu.h"
 
+#include <QLabel>
 #include <QLineEdit>
 
 namespace {
@@ -39,6 +40,18 @@ QList<QLineEdit *> vdsl_only_fields(Ui_Vemu *ui)
             ui->m_nb_DS_Band, ui->m_nb_US_Band, ui->m_a_BAND, ui->m_b_BAND};
 }
 
+// A field and its caption (the label the form names it the buddy of) come
+// and go together, so a page never shows a caption beside empty space.
+void show_with_caption(QLineEdit *field, bool visible)
+{
+    field->setVisible(visible);
+    const QList<QLabel *> labels = field->parentWidget()->findChildren<QLabel *>();
+    for (QLabel *label : labels) {
+        if (label->buddy() == field)
+            label->setVisible(visible);
+    }
+}
+
 const QString kNotAvailable = QStringLiteral("Not available");
 
 void show_not_available(QLineEdit *field)
@@ -71,7 +84,7 @@ void update_cpe_info(const QByteArray &header, const QByteArray &payload, quint1
 
     const bool adsl = dslFamily == DslFamilyAdsl;
     for (QLineEdit *field : vdsl_only_fields(ui))
-        field->setVisible(!adsl);
+        show_with_caption(field, !adsl);
     ui->UBPO->setVisible(korraPlatform && !adsl);
 
     // The tabs decode no values: in showtime they show which fields apply,

@@ -108,6 +108,11 @@ void TstLiveGraphs::graphs()
             w.m_requestPayload = answers[i + 1], w.update_live_graph(answers[i], true);
     QwtPlot *plot = w.m_plot;
     QCOMPARE(picture(plot), expected);
+    if (item.startsWith("Pilot")) { // the index's title in the style of a plot no one has styled
+        const QwtText title = plot->axisTitle(QwtPlot::xBottom), plain = QwtPlot().axisTitle(QwtPlot::xBottom);
+        QCOMPARE(title.text(), w.m_korraPlatform ? "x100 Phase[for the pilot tone  -3]" : "x100 Phase [for the pilot tone  -3]");
+        QVERIFY(title.font() == plain.font() && title.color() == plain.color());
+    }
     const QImage shown = plot->canvas()->grab().toImage();
     d.reset();
     plot->replot();

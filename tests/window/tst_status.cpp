@@ -53,8 +53,9 @@ void TestStatus::answers_data()
         "retx 2|K|108||6.2/2|*|EETR=131073", "retx 2|K|2||10.44/27|*|retx=Not available", "fail|K|15||2.5/9|*|", "fail|K|2||10.5/10|*|",
         "retx 3|K|9||6.3/5|*|USEtr=131073;US_ActDelay=Actual Delay: 3;US_INP_REIN=Actual INP Shine: 4;US_INP_shine=Actual INP Rein: 5",
         "fail|K|2||2.5/10+3=0x1F|*|EFWFail=same:2;ETxSCAF=same:262147;ETxErrState=same:5;ETxSubErrState=same:6;ERxSCAF=same:524295;"
-        "ERxErrState=same:9;ERxSubErrState=same:10", "info|K|106|VDSL|2.1/2||info=Not available", "info|L|7|VDSL|10.35/2||info=;hidden=UBPO",
-        "info|K|107| |2.1/2|00000002|info=;hidden=m_Profil UBPO", "info|K|107| |2.1/2|00000001|info=;hidden="})
+        "ERxErrState=same:9;ERxSubErrState=same:10", "info|K|106|VDSL|2.1/2||info=Not available", "info|L|7|VDSL|10.35/2||info=;hidden=UPBO/0",
+        "info|K|107| |2.1/2|00000002|info=;hidden=Vectoring,US0,Profile,DS bands,US bands,UPBO,KL0,A-ELE-M,a band,b band/9",
+        "info|K|107| |2.1/2|00000001|info=;hidden=/0", "reinfo|K|107| |2.1/2|00000001|hidden=/0"})
         QTest::newRow(row) << QString::fromUtf8(row);
 }
 
@@ -72,7 +73,14 @@ void TestStatus::answers()
     const auto shown = [&w] {
         const LiveGraphData &g = *w.m_graphData;
         QMap<QString, QString> s{{"state", QString::number(w.m_cpeState)}};
-        s["hidden"] = QStringLiteral("%1 %2").arg(w.ui->m_Profil->isHidden() ? "m_Profil" : "", w.ui->UBPO->isHidden() ? "UBPO" : "").trimmed();
+        // The configuration page's hidden captions, then how many of its fields are hidden.
+        QStringList captions;
+        for (QLabel *label : w.ui->tab_configuration->findChildren<QLabel *>())
+            captions << (label->isHidden() ? label->text() : QString());
+        int fields = 0;
+        for (QLineEdit *field : w.ui->tab_configuration->findChildren<QLineEdit *>())
+            fields += field->isHidden();
+        s["hidden"] = captions.filter(QRegularExpression(".")).join(',') + QLatin1Char('/') + QString::number(fields);
         for (QLineEdit *field : w.findChildren<QLineEdit *>())
             s[field->objectName().mid(2)] = field->palette().color(QPalette::Text).name() + QLatin1Char(' ') + field->text();
         for (const auto &series : QList<QPair<QString, QVector<double>>>{{"ds", g.ds_rates}, {"us", g.us_rates}, {"crc", g.crc_lp0}, {"", g.crc_lp1}})
@@ -80,6 +88,12 @@ void TestStatus::answers()
                 s["graph"] = QStringLiteral("%1 %2 %3").arg(s["graph"], series.first).arg(quint32(value)).simplified();
         return s;
     };
+    // "reinfo": the line was ADSL before this answer.
+    if (f[0] == "reinfo") {
+        QByteArray header = QByteArray::fromHex("000040100002010200000002"), payload = QByteArray::fromHex("00000002");
+        w.decode_info_answer(header, payload);
+        w.ui->m_EdslMode->setText(f[3]);
+    }
     QMap<QString, QString> expected = shown();
     const QHash<QString, QStringList> pages = {{"info", {"tab_liveParam1", "tab_liveParam2", "tab_configuration"}},
                                                {"retx", {"tab_dsRetransmission", "tab_usRetransmission"}}};
@@ -107,7 +121,7 @@ void TestStatus::answers()
     const QHash<QString, void (Vemu::*)(QByteArray &, QByteArray &)> decoders = {{"fw", &Vemu::display_firmware_info},
         {"legacy fw", &Vemu::display_legacy_firmware_info}, {"mark", &Vemu::mark_t1413}, {"range", &Vemu::apply_dsl_mode_to_state},
         {"ds", &Vemu::show_ds_net_rate}, {"us", &Vemu::show_us_net_rate}, {"crc", &Vemu::display_crc_per_lp}, {"fail", &Vemu::display_fail_states},
-        {"retx 2", &Vemu::display_retransmission}, {"retx 3", &Vemu::display_retransmission}, {"info", &Vemu::decode_info_answer}};
+        {"retx 2", &Vemu::display_retransmission}, {"retx 3", &Vemu::display_retransmission}, {"info", &Vemu::decode_info_answer}, {"reinfo", &Vemu::decode_info_answer}};
     (w.*decoders.value(f[0]))(header, payload);
     const QMap<QString, QString> now = shown();
     for (auto it = expected.cbegin(); it != expected.cend(); ++it)
