@@ -51,7 +51,10 @@ void Rig::add(message *request)
 
 bool Rig::start()
 {
-    cpe.waitForAnswers(1, 3000);
+    // The polling outside a test waits for its next tick only when no request
+    // of it is in flight; one sent just before Start could reach the CPE's log
+    // after it is cleared.
+    wait_until([&] { return window->m_guiTimer->isActive(); }, 5000);
     window->on_m_Bstart_clicked();
     cpe.clearLog();
     return window->m_testRunning;

@@ -1100,6 +1100,11 @@ QList<SimRequest> SimCpe::requests() const
     return d->requests;
 }
 
+qint64 SimCpe::elapsedMs() const
+{
+    return d->clock.elapsed();
+}
+
 QList<SimAnswer> SimCpe::answers() const
 {
     QMutexLocker lock(&d->mutex);

@@ -128,6 +128,9 @@ public:
     quint16 lineState() const;
     int stateStep() const;   // index of the current step
 
+    // Milliseconds on the clock of SimRequest::elapsedMs and SimAnswer::elapsedMs.
+    qint64 elapsedMs() const;
+
     // Log and checks. clearLog() empties requests, answers and violations.
     QList<SimRequest> requests() const;
     QList<SimAnswer> answers() const;
