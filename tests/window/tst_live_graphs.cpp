@@ -61,6 +61,7 @@ void TstLiveGraphs::graphs_data()
     };
     const QByteArray snr = be_words({254, 255}) + QByteArray(596, 0).replace(QByteArray(2, 0), be_words({40 * 255 + 254})); // 0, 1, 40 dB
     const QString tones = "dB: [512](0,0)(1,1)(511,0)", pilots = "x100 Quadrature: %1[1](2.5,-2) %2[20002](-10,-10)(-9.63,-9.09)(-9,4.5)";
+    QTest::newRow("None") << "None|| :" << Answers{};
     QTest::newRow("State") << "State||State: [20003](10,6)(11,7)(23012,7)" << Answers{};
     QTest::newRow("CRCs") << "CRCs||CRCs: LP0[20003](10,1)(11,2)(23012,15) LP1[20003](10,0)(11,0)(23012,31)" << Answers{};
     QTest::newRow("Net Rates legacy") << "Net Rates legacy||Net Rates (kbps): US[0] DS[3](40,20000)(41,20500)(50,21000)" << Answers{};
@@ -144,7 +145,24 @@ void TstLiveGraphs::graphs()
     QVERIFY(wait_until([&] { return plot->height() == height + 300; }, 5000));
     const QList<double> ticks = plot->axisScaleDiv(QwtPlot::yLeft).ticks(QwtScaleDiv::MajorTick);
     QVERIFY(plot->canvasMap(QwtPlot::yLeft).pDist() >= label * (ticks.size() - 1));
-    w.ui->m_BResetGraph->click();
+    // Reset empties the series of the graph shown, and no others.
+    QVector<double> *series[] = {&d.state_times, &d.state_values, &d.crc_times, &d.crc_lp0, &d.crc_lp1, &d.us_rate_times,
+        &d.ds_rate_times, &d.us_rates, &d.ds_rates, &d.us_swaps_requested, &d.us_swaps_performed, &d.us_swap_times,
+        &d.ds_swaps_requested, &d.ds_swaps_performed, &d.ds_swap_times, &d.showtime_phase, &d.training_phase,
+        &d.showtime_quadrature, &d.training_quadrature};
+    const QString owners = "SSCCCRRRRBBBBBBPPPPN";
+    const QChar graph = QString("-NSCBRP").at(QStringList{"SNR", "State", "CRCs", "Bitswaps",
+        "Net Rates", "Pilot Tone Constellation"}.indexOf(item) + 1);
+    for (QVector<double> *s : series)
+        *s = {1};
+    d.snr_answer = "1";
+    QCOMPARE(w.ui->m_BResetGraph->isEnabled(), graph != '-');
+    graph != '-' ? w.ui->m_BResetGraph->click() : w.on_m_BResetGraph_clicked();
+    QString emptied, expectedEmptied;
+    for (int i = 0; i < owners.size(); ++i)
+        emptied += (i < 19 ? series[i]->isEmpty() : d.snr_answer.isEmpty()) ? owners[i] : QChar('.'),
+        expectedEmptied += owners[i] == graph ? owners[i] : QChar('.');
+    QCOMPARE(emptied, expectedEmptied);
     QCOMPARE(picture(plot), QStringLiteral(" :"));
 }
 
@@ -156,6 +174,12 @@ void TstLiveGraphs::live_from_the_cpe() // a running test's answers reach the gr
     rig.add(new CMV(3, 11, 0, 4096, QStringLiteral(",7,8,9,"), false));
     rig.window->ui->m_liveGraphsSelection->setCurrentText("SNR");
     QVERIFY(rig.start() && wait_until([&] { return picture(rig.window->m_plot) == "dB: [4096](0,11)(0.001,11)(4.095,11)"; }, 8000));
+    // The test started the graph clock; a later start leaves it where it was.
+    LiveGraphData &d = *rig.window->m_graphData;
+    const double t0 = d.t0;
+    QVERIFY(t0 >= 0 && wait_until([&] { return d.elapsed_seconds() >= 1; }, 10000));
+    d.start_clock();
+    QVERIFY(d.t0 == t0 && d.elapsed_seconds() >= 1);
 }
 
 QTEST_MAIN(TstLiveGraphs)

@@ -11,7 +11,9 @@
 namespace {
 
 enum Fault { Limit, LineDrop, BusyArchiver, ArchiverFails, WriteEpisodes, WriteLoss, CircularEpisode,
-             CircularHalves, LiveGraphsOnly, RepeatedRuns, Soak, ClosedWhileFailing };
+             CircularHalves, LiveGraphsOnly, RepeatedRuns, Soak, ClosedWhileFailing,
+             // The window's recording calls made directly on a prepared record buffer: megabytes in a moment.
+             CircularLimit, CircularTurns, DropAndClose, AutoClose };
 
 const quint32 kMemory = 0x1000;
 
@@ -112,6 +114,81 @@ void install_archiver(const ScopedWorkFolder &folder, const QByteArray &script)
     QFile::setPermissions(QStringLiteral("7z/7za"), QFile::permissions(QStringLiteral("7z/7za")) | QFileDevice::ExeOwner);
 }
 
+// A record of `bytes` bytes in all, told apart by its period counter.
+QByteArray record(qint16 period, int bytes)
+{
+    QByteArray r;
+    QDataStream(&r, QIODevice::WriteOnly) << qint8(1) << period << qint32(kMemory) << QByteArray(bytes - 11, 'r');
+    return r;
+}
+
+// The period counters of a part's records, in file order.
+QString periods_in(const QString &part)
+{
+    QString error, text;
+    QList<ResultRecord> records;
+    read_result_records(Rig::partBytes(part, &error), &records, &error);
+    for (const ResultRecord &r : records)
+        text += QString::number(r.period);
+    return error.isEmpty() ? text : error;
+}
+
+void flush_directly(Rig &rig, int fault)
+{
+    QVERIFY(rig.open(false));
+    Vemu *w = rig.window.data();
+    const auto part = [w] { return w->ui->m_EoutputFile->text(); };
+    const auto flush = [w](int period, int bytes) { w->m_iterationBuffer += record(qint16(period), bytes); w->write_result_file(); };
+    w->ui->m_EoutputFile->setText("c_part0.bin");
+    w->ui->m_Ccircbuff->setChecked(fault != AutoClose);
+    w->ui->m_SoutputFileSize->setValue(fault == CircularLimit ? 2 : 1);
+    Vemu::s_circularToggle = 1;
+    if (fault == CircularLimit) { // before arming, five times the normal limit
+        flush(0, 10000000);
+        QVERIFY(!w->m_partFull);
+        flush(1, 11);
+        QVERIFY(w->m_partFull && periods_in(part()) == "01");
+    } else if (fault == CircularTurns) {
+        // Armed in showtime it appends; then the first block stays, and the half filled turns past 5,000,000 bytes.
+        w->m_circularArmed = w->m_showtimeFlag = true;
+        const int sizes[] = {100, 100, 5000000, 11, 5000000, 11, 11};
+        const QStringList files{"0 1", "01 1", "012 1", "0123 0", "01234 0", "012345 1", "01645 1"};
+        for (int i = 0; i < files.size(); ++i, w->m_showtimeFlag = false) {
+            flush(i, sizes[i]);
+            QCOMPARE(QStringLiteral("%1 %2 %3").arg(part(), periods_in(part())).arg(Vemu::s_circularToggle),
+                     (i ? "c_part0CircularShowTime.bin " : "c_part0.bin ") + files[i]);
+            QVERIFY(!w->m_partFull);
+        }
+    } else if (fault == DropAndClose) {
+        // A drop from showtime writes the buffer at once, on either platform.
+        w->m_testRunning = true;
+        for (bool korra : {true, false}) {
+            QByteArray header = QByteArray::fromHex(korra ? "000040100002000200000002" : "0000000200000000"), word = be_words({2});
+            w->m_previousCpeState = w->m_cpeState = korra ? 107 : 7;
+            w->m_iterationBuffer = record(!korra, 20);
+            korra ? w->handle_state_answer(header, word) : w->handle_legacy_state_answer(header, word);
+            QVERIFY(w->m_iterationBuffer.isEmpty() && w->m_partFull && w->m_linkDropped);
+        }
+        // Each close writes the buffer into the part it closes; one in state 7 or 8 starts the next in showtime.
+        const quint16 states[] = {107, 8, 109, 105};
+        const QStringList closed{"c_part0LINKDROP.bin 012 1", "c_part1.bin 3 1", "c_part2.bin 4 0", "c_part3.bin 5 0"};
+        for (int i = 0; i < closed.size(); ++i) {
+            w->m_showtimeFlag = false, w->m_cpeState = states[i], w->m_iterationBuffer = record(qint16(2 + i), 20);
+            w->close_result_part();
+            QVERIFY(!w->m_partFull && rig.archiverIdle());
+            const QString name = closed[i].section(' ', 0, 0);
+            QCOMPARE(QStringLiteral("%1 %2 %3").arg(name, periods_in(name)).arg(w->m_showtimeFlag), closed[i]);
+        }
+        QCOMPARE(part(), "c_part4.bin");
+        w->m_testRunning = false;
+    } else { // the close timer of an unattended run writes the buffer before the window goes
+        w->m_iterationBuffer = record(0, 20);
+        w->m_automationCloseTimer->start(0);
+        QVERIFY(wait_until([w] { return !w->m_automationCloseTimer->isActive(); }, 10000));
+        QCOMPARE(periods_in(part()), "0");
+    }
+}
+
 } // namespace
 
 class TestRecording : public QObject
@@ -142,6 +219,10 @@ void TestRecording::scenario_data()
     QTest::newRow("repeated unattended runs") << int(RepeatedRuns) << 62447 << -1;
     QTest::newRow("short soak") << int(Soak) << 20000 << -1;
     QTest::newRow("closed while writes fail and the archiver packs") << int(ClosedWhileFailing) << 30000 << -1;
+    QTest::newRow("circular part limit before arming") << int(CircularLimit) << 0 << -1;
+    QTest::newRow("circular halves turn past 5,000,000 bytes") << int(CircularTurns) << 0 << -1;
+    QTest::newRow("line drop writes the buffer, closes carry it and the showtime") << int(DropAndClose) << 0 << -1;
+    QTest::newRow("close timer writes the buffer") << int(AutoClose) << 0 << -1;
 }
 
 void TestRecording::scenario()
@@ -151,6 +232,8 @@ void TestRecording::scenario()
     QFETCH(int, words);
     QFETCH(int, firstPart);
     Rig rig;
+    if (fault >= CircularLimit)
+        return flush_directly(rig, fault);
     QByteArray memory;
     for (int i = 0; i < 2 * words; ++i)
         memory += char(i * 13 + i / 256);
