@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QRegularExpression>
 #include <QTextBlock>
@@ -43,8 +44,17 @@ void ModalAnswerer::poll()
     for (QWidget *w : QApplication::topLevelWidgets()) {
         if (!w->isVisible())
             continue;
-        if (auto *dialog = qobject_cast<QFileDialog *>(w))
-            dialog->reject();
+        if (auto *dialog = qobject_cast<QFileDialog *>(w)) {
+            dialogs << dialog->windowTitle();
+            if (files.isEmpty()) {
+                dialog->reject();
+            } else {
+                // selectFile() leaves the name field alone while it has the focus.
+                if (auto *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")))
+                    name->setText(files.takeFirst());
+                static_cast<QDialog *>(dialog)->accept();
+            }
+        }
         auto *box = qobject_cast<QMessageBox *>(w);
         if (!box)
             continue;

@@ -34,6 +34,8 @@ private:
 // Answers every modal box that opens while it lives: a message box gets the
 // button of the first role in `preferred` that it offers (or is closed), a
 // file dialog is cancelled. Each message box seen is recorded as "title|text".
+// A file dialog takes the next path of `files` instead, when there is one, and
+// is accepted; the caption of each file dialog seen goes to `dialogs`.
 class ModalAnswerer : public QObject
 {
     Q_OBJECT
@@ -41,6 +43,8 @@ public:
     explicit ModalAnswerer(QObject *parent = nullptr);
     QStringList seen;
     QList<int> preferred;
+    QStringList files;
+    QStringList dialogs;
 
 private:
     void poll();

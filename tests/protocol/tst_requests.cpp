@@ -7,10 +7,12 @@
 #include "script_parser.h"
 
 // "C group address index sizeOrValue R|W states" or "M width address
-// countOrValue R|W states [afe reg]"; DEF stands for the default state list.
+// countOrValue R|W states [afe reg]"; DEF stands for the default state list:
+// line states 1 to 9 and 15, plain and VDSL, never Reset nor 10 to 14.
 static QString describe(const message *request)
 {
-    const QString states = request->states() == kDefaultRequestStates ? QStringLiteral("DEF") : request->states();
+    const QString def = QStringLiteral(",1,2,3,4,5,6,7,8,9,15,101,102,103,104,105,106,107,108,109,115,");
+    const QString states = request->states() == def ? QStringLiteral("DEF") : request->states();
     if (auto cmv = dynamic_cast<const CMV *>(request))
         return QStringLiteral("C %1 %2 %3 %4 %5 %6").arg(cmv->group()).arg(cmv->cmvAddress()).arg(cmv->index())
             .arg(cmv->sizeOrValue()).arg(cmv->isWrite() ? "W" : "R").arg(states);
@@ -36,6 +38,7 @@ private slots:
     void lines_data();
     void lines();
     void afeAll();
+    void cmvGroups();
 };
 
 // Request: "C group address index sizeOrValue R|W" or "M width address
@@ -57,6 +60,7 @@ void TestRequests::packets_data()
     row("legacy CMV read group cut to 7 bits", "C 200 1 0 1 R", all, "L7", "00 01 00 48 00 01 00 00", "T");
     row("legacy CMV write keeps 8 bits", "C 200 0x1234 7 0xBEEF W", all, "L7", "00 41 00 C8 12 34 00 07 BE EF", "T");
     row("korra mem16, 256 bytes a packet", "M 2 0x1000 200 R", all, "K7 K7", "C0 00 40 20 00 00 00 00 10 00 00 80|C0 00 40 20 00 00 00 00 11 00 00 48", "FT");
+    row("korra mem32, 64 a packet", "M 4 0x2000 65 R", all, "K7 K7", "C0 00 80 20 00 00 00 00 20 00 00 40|C0 00 80 20 00 00 00 00 21 00 00 01", "FT");
     row("korra mem8 257", "M 1 0x3F0000 257 R", all, "K7 K7", "C0 00 00 20 00 00 00 3F 00 00 01 00|C0 00 00 20 00 00 00 3F 01 00 00 01", "FT");
     row("address cut to 22 bits", "M 2 0x0807FFFE 2 R", all, "K7 L7", "C0 00 40 20 00 00 00 07 FF FE 00 02|00 22 00 00 00 07 FF FE", "TT");
     row("korra 32-bit write, low half first", "M 4 0x20C69C 0x300 W", all, "K7", "C0 00 80 A0 00 02 00 20 C6 9C 00 01 03 00 00 00", "T");
@@ -182,6 +186,17 @@ void TestRequests::afeAll()
              QList<qint16>({0x300, 0x30A, 0x310, 0x431, 0x200, 0x0A3}));
     QCOMPARE(QList<int>({QSet<qint16>(r.begin(), r.end()).size(), result.requests.size()}), QList<int>({266, 798}));
     qDeleteAll(result.requests);
+}
+
+// The script's group names; a name of the table's own stays, one of the same name is overwritten.
+void TestRequests::cmvGroups()
+{
+    QHash<QString, uchar> table{{"STAT", 99}, {"MINE", 17}};
+    fill_cmv_groups(table);
+    const QHash<QString, uchar> expected{{"CNTL", 1}, {"STAT", 2}, {"INFO", 3}, {"TEST", 4}, {"OPTN", 5}, {"RATE", 6}, {"PLAM", 7},
+        {"CNFG", 8}, {"MONI", 9}, {"CNTR", 10}, {"ALGS", 11}, {"DBUG", 12}, {"ACFG", 13}, {"AINF", 14}, {"AOPT", 15}, {"CST1", 16},
+        {"CST16", 31}, {"SELT", 32}, {"DSL", 34}, {"MINE", 17}};
+    QCOMPARE(table, expected);
 }
 
 QTEST_GUILESS_MAIN(TestRequests)

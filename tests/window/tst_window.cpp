@@ -8,6 +8,7 @@
 #include "LiveGraphData.h"
 #include "session_log.h"
 
+#include <QMessageBox>
 #include <QTcpSocket>
 #include <QtTest>
 #include <sys/stat.h>
@@ -82,6 +83,9 @@ private slots:
     void automation();
     void unattended_data();
     void unattended();
+    void browse_data();
+    void browse();
+    void afeTextMode();
 };
 
 // The edition's layout; closing saves the session log, named by the start line, or shows the box when no folder can be made.
@@ -291,6 +295,87 @@ void TestWindow::unattended()
         records[1] = "t";
         QCOMPARE(records, period);
     }
+}
+
+// The user's picks with the two Browse buttons and Start, the window opened on first.txt.
+// Fields: script, symbol field, symbol path, pilot-tone index and array addresses,
+// requests (count:last:AFE registers), test, output base, result file.
+void TestWindow::browse_data()
+{
+    QTest::addColumn<QStringList>("row"); // settings, symbol field ("-" as loaded), action, answer, files, dialogs then boxes, lines, fields
+    auto row = [](const char *tag, const QStringList &r) { QTest::newRow(tag) << r; };
+    const QString ask = "\nSymbol File|Do you want to choose a symbol file ?", info = "Information|No symbol file was selected, would you like to continue anyways ?";
+    const QString parse = "black|S|Parsing Input File...\n", end = "darkred|-|Line 5: Unknown request !\nblack|S|Input file parsed.";
+    const QString missing = parse + "darkred|-|Line 3: Unable to find symbol \"gs_PilotToneIdx_\"\n" + end, out = "|default_output|Results/default_output%T_part0.bin";
+    const QString first = "first.txt|*.out|before|1,2|4:2 0 0 1 \t,7,:1|idle" + out, second = "|1:10 35 0 2 \t,7,:0|idle" + out;
+    row("script dialog cancelled", {"", "-", "input", "Yes", "", "Open CMV File", "", first});
+    row("second script, no symbol file", {"", "", "input", "No", "second.txt", "Open CMV File" + ask + "\nWarning|All the memory reads will be ignored !",
+        missing, "%F/second.txt||before|1,2" + second});
+    row("second script, symbol file kept", {"", "-", "input", "No", "second.txt", "Open CMV File" + ask, missing, "%F/second.txt|*.out|before|1,2" + second});
+    row("symbol dialog cancelled", {"", "-", "input", "Yes", "second.txt", "Open CMV File\nSelect Symbol File" + ask, missing, "%F/second.txt|*.out||1,2" + second});
+    row("unusable symbol file", {"", "-", "input", "Yes", "second.txt|first.txt", "Open CMV File\nSelect Symbol File" + ask,
+        "red|S|No information could be read out of the selected Symbol file !\n" + missing, "%F/second.txt|%F/first.txt|%F/first.txt|1,2" + second});
+    row("firmware symbols", {"", "-", "input", "Yes", "second.txt|fw.out", "Open CMV File\nSelect Symbol File" + ask, "black|S|Symbol File parsed.\n" + parse + end,
+        "%F/second.txt|%F/fw.out|%F/fw.out|4112,4116|2:10 35 0 2 \t,7,:0|idle" + out});
+    // Only the name's own endings go: a folder called "runs.bin" stays where the user chose it.
+    row("output name loses its .bin endings", {"", "-", "output", "Yes", "runs.bin/x.bin.bin", "Save Output File", "",
+        QString(first).replace(out, "|%F/runs.bin/x|%F/runs.bin/x%T_part0.bin")});
+    row("output dialog cancelled", {"", "-", "output", "Yes", "", "Save Output File", "", first});
+    row("Start asks without a symbol table", {"", "-", "start", "No", "", info, "", first});
+    row("Start asks without a symbol field", {"symbol_file=fw.out\n", "", "start", "No", "", info, "", QString(first).replace("*.out", "")});
+    row("Start with symbols asks nothing", {"symbol_file=fw.out\n", "-", "start", "No", "", "", "black|S|Test Started", QString(first).replace("*.out", "fw.out").replace("idle", "running")});
+    row("unattended Start without symbols", {"", "-", "unattended start", "No", "", "", "red|S|No or incorrect symbol file was given ---> Test will start anyways !\n"
+        "black|S|Test Started", QString(first).replace("idle", "running").replace("%T", "")});
+}
+
+void TestWindow::browse()
+{
+    QFETCH(QStringList, row);
+    ScopedWorkFolder folder;
+    ModalAnswerer answerer;
+    answerer.preferred = {row[3] == "No" ? QMessageBox::No : QMessageBox::Yes, QMessageBox::Ok};
+    folder.writeFile("Vemu.ini", ("[Settings]\ninput_file=first.txt\n" + row[0]).toUtf8());
+    folder.writeFile("first.txt", "afe korra 1 [,7,]\ncr STAT 0 0 [,7,]\n");
+    folder.writeFile("second.txt", "# two\n\nmr gs_PilotToneIdx_ 2 [,7,]\n/ three\nfoo 1 2\ncr CNTR 35 0 2 [,7,]\n");
+    folder.writeFile("fw.s", ".text\n.globl _start\n_start: nop\n.balign 16\ngs_PilotToneIdx: .space 4\ngsa_RxPilotTone: .space 8\n");
+    QCOMPARE(QProcess::execute("as", {"--32", "-o", "fw.o", "fw.s"}) + QProcess::execute("ld", {"-m", "elf_i386", "-Ttext=0x1000", "-o", "fw.out", "fw.o"}), 0);
+    QVERIFY(QDir().mkdir("runs.bin"));
+    Vemu w;
+    if (row[1] != "-")
+        w.ui->m_EsymbolFile->setText(row[1]);
+    w.m_symbolFilePath = "before";
+    w.m_graphData->set_pilot_tone_addresses(1, 2);
+    w.m_automationMode = row[2] == "unattended start";
+    for (const QString &name : row[4].split('|', Qt::SkipEmptyParts))
+        answerer.files << folder.filePath(name);
+    const int before = log_entries(&w).size();
+    row[2] == "input" ? w.on_m_BinputFile_clicked() : row[2] == "output" ? w.on_m_BoutputFile_clicked() : w.on_m_Bstart_clicked();
+    QCOMPARE(answerer.dialogs + answerer.seen, row[5].split('\n', Qt::SkipEmptyParts));
+    const QStringList lines = row[6].split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(log_entries(&w).mid(before, w.m_testRunning ? lines.size() : -1), lines);
+    const QString fields = QStringList({w.ui->m_EinputFile->text(), w.ui->m_EsymbolFile->text(), w.m_symbolFilePath,
+        QString("%1,%2").arg(w.m_graphData->pilot_tone_index_address).arg(w.m_graphData->rx_pilot_tone_address),
+        QString("%1:%2:%3").arg(w.m_requests.size()).arg(w.m_requests.isEmpty() ? "" : w.m_requests.last()->toString()).arg(w.m_afeRegisters.size()),
+        w.m_testRunning ? "running" : "idle", w.m_outputBase, w.ui->m_EoutputFile->text()}).join('|');
+    QVERIFY2(matches(row[7], folder.path(), fields), qPrintable(fields));
+}
+
+// The customer script generator hands over its output file, open for writing only, and gets script lines back.
+void TestWindow::afeTextMode()
+{
+    ScopedWorkFolder folder;
+    ModalAnswerer answerer;
+    Vemu w;
+    QFile out("generated.txt"), in("generated.txt");
+    QVERIFY(out.open(QIODevice::WriteOnly) && w.m_requests.isEmpty());
+    const int before = log_entries(&w).size();
+    QCOMPARE(QStringList({w.parse_afe_read("0x1A", 3, ",7,", &out), w.parse_afe_read("all", 3, ",7,", &out), w.parse_afe_read("foo", 3, ",7,", &out)}),
+             QStringList({"afe korra 0x1a ,7,\n", "afe korra all ,7,\n", ""}));
+    QCOMPARE(log_entries(&w).mid(before), QStringList{"darkred|-|Line 3: Invalid value in AFE read !"});
+    QVERIFY(w.m_requests.isEmpty() && w.m_afeRegisters.isEmpty());
+    QVERIFY(in.open(QIODevice::ReadOnly));
+    QCOMPARE(w.parse_afe_read("0x1A", 3, ",7,", &in), QString());
+    QCOMPARE(QList<int>({w.m_requests.size(), w.m_afeRegisters.value(0)}), QList<int>({3, 0x1A}));
 }
 
 QTEST_MAIN(TestWindow)
