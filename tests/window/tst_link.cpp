@@ -3,6 +3,9 @@
 #include "rig.h"
 #include "ui_Vemu.h"
 
+#include "LiveGraphData.h"
+
+#include <QMessageBox>
 #include <QTcpSocket>
 #include <QtTest>
 
@@ -22,10 +25,21 @@ bool drop(Rig &rig, bool inTest)
 {
     Vemu &w = *rig.window;
     const int from = rig.logEntries().size();
+    // Going down empties every field the CPE filled: all line edits but the user's inputs and the ETR.
+    const QStringList kept{"m_Eip", "m_EinputFile", "m_EsymbolFile", "m_EoutputFile", "m_GuiAutomation", "m_EETR"};
+    const QList<QLineEdit *> fields = w.findChildren<QLineEdit *>(QRegularExpression("^m_"));
+    for (QLineEdit *e : fields)
+        e->setText(kept.contains(e->objectName()) && e != w.ui->m_EETR ? e->text() : "x");
+    w.m_graphData->t0 = 1, w.m_wrongAnswers = 3;
+    const auto cleared = [&] {
+        return w.m_detectionPending && w.m_wrongAnswers == 0 && w.m_graphData->t0 < 0
+               && !w.m_guiTimer->isActive() && w.ui->m_Eip->isEnabled() && w.ui->m_EETR->text() == "x"
+               && std::all_of(fields.begin(), fields.end(), [&](QLineEdit *e) { return kept.contains(e->objectName()) != e->text().isEmpty(); });
+    };
     rig.cpe.closeConnection();
     const QStringList lines{"red|S|SOCKET ERROR: Server connection is down !", "green|S|CPE disconnected",
                             "chocolate|S|Trying to reconnect in 5s..."};
-    return wait_until([&] { return w.m_reconnecting && !w.m_connected; }, 5000) && rig.logEntries().mid(from, 3) == lines
+    return wait_until([&] { return w.m_reconnecting && !w.m_connected; }, 5000) && cleared() && rig.logEntries().mid(from, 3) == lines
            && w.m_waitingTimer->interval() == 5000 && w.m_resumeAfterReconnect == inTest && tick(w.m_stopTimer) == inTest
            && rig.stopped() && !w.ui->m_Bstart->isEnabled() && w.ui->m_Bconnect->text() == "Connect";
 }
@@ -72,6 +86,7 @@ private slots:
         QTest::newRow("link made by hand, idle") << "by hand" << 0 << false << "KK" << false;
         QTest::newRow("link made by hand, test resumed") << "by hand" << 0 << true << "LL" << false;
         QTest::newRow("link made by hand, endless run") << "by hand" << 2 << true << "KK" << false;
+        QTest::newRow("port 1 declined, test resumed") << "declined" << 0 << true << "KK" << true;
         QTest::newRow("refused") << "refused" << 0 << false << "KK" << false;
         QTest::newRow("refused, unattended") << "refused" << 1 << false << "KK" << false;
     }
@@ -90,8 +105,28 @@ private slots:
             rig.ip = "127.1.0.1";   // nothing listens there, nor does another test's CPE (a stopped one's address is free)
         rig.writeIni(QString("polling_time=0\noutput_file=out\ninput_file=script.txt\nautomation=%1\nport_ID=%2\n")
                          .arg(mode).arg(port1));
+        if (fault == "declined")
+            rig.answerer.preferred = {QMessageBox::No};
         QVERIFY(rig.open(mode == 0 && fault != "refused"));
         Vemu &w = *rig.window;
+        if (fault == "declined") {
+            // Port 0 stays, logged once; its slot empties the CPE fields whether it is checked or not.
+            QVERIFY(w.ui->m_R_Port_0->isChecked() && rig.log().count("Port 0 is selected.") == 1 && !rig.log().contains("Port 1"));
+            const QList<QLineEdit *> cpe{w.ui->m_Efirmware, w.ui->m_Eplateform, w.ui->m_EdslMode, w.ui->m_EcpeState, w.ui->m_EcpeStateStr};
+            for (bool checked : {false, true}) {
+                for (QLineEdit *e : cpe + QList<QLineEdit *>{w.ui->m_Eiteration})
+                    e->setText("x");
+                w.on_m_R_Port_0_toggled(checked);
+                QVERIFY(w.ui->m_Eiteration->text() == "x" && std::all_of(cpe.begin(), cpe.end(), [](QLineEdit *e) { return e->text().isEmpty(); }));
+            }
+            // Declined again once the script is read: its requests go back to port 0.
+            w.m_requests.first()->set_port(0xC1);
+            const int from = rig.logEntries().size();
+            w.ui->m_R_Port_1->setChecked(true);
+            QVERIFY(w.ui->m_R_Port_0->isChecked() && rig.answerer.seen.size() == 2);
+            QCOMPARE(rig.logEntries().mid(from), QStringList{"purple|S|Port 0 is selected."});
+            rig.answerer.preferred = {QMessageBox::Yes};   // and a test without symbols, yes
+        }
         if (fault == "refused") {
             if (mode == 0)
                 w.on_m_Bconnect_clicked();
@@ -136,14 +171,22 @@ private slots:
             QVERIFY(rig.log() == before && back(rig, inTest, platforms[1] == 'K'));
         }
         for (const SimRequest &r : rig.cpe.requests())   // the port goes with every request, the fixed ones too
-            QVERIFY(r.kind == SimRequest::PlatformQuery || !r.korra || r.port == (port1 ? 0xC1 : 0xC0));
+            QVERIFY(r.kind == SimRequest::PlatformQuery || !r.korra || r.port == (port1 && fault != "declined" ? 0xC1 : 0xC0));
     }
 
     void pollingOutsideTest()
     {
         Rig rig;
-        QVERIFY(rig.open());
+        // Until the platform is known nothing but its query goes out, whatever the polling's ticks.
+        rig.cpe.answerSlowly(2500, 1, [](const SimRequest &r) { return r.kind == SimRequest::PlatformQuery; });
+        QVERIFY(rig.open(false));
         Vemu &w = *rig.window;
+        w.on_m_Bconnect_clicked();
+        for (int i = 0; i < 3; ++i)
+            w.gui_timer();
+        QVERIFY(wait_until([&] { return rig.detected(); }, 10000) && rig.cpe.answers().value(0).requestSeq == 0);
+        for (const SimRequest &r : rig.cpe.requests())
+            QVERIFY(r.elapsedMs > rig.cpe.answers().at(0).elapsedMs || r.kind == SimRequest::PlatformQuery);
         // State and firmware reads alternate, each at least 1.5 s after the answer before it.
         QVERIFY(rig.cpe.waitForRequests(4, 12000) && rig.wire().left(4) == "?sfs" && rig.cpe.requests().at(2).count == 3);
         for (const SimAnswer &a : rig.cpe.answers())
@@ -162,8 +205,21 @@ private slots:
 
     void stateAnswers_data()
     {
-        QTest::addColumn<QString>("answer");   // platform, code held, state word, "run": a test in period 3, list under way
-        QTest::addColumn<QString>("result");   // shown=held, d link drop, s showtime entry, + switched, ! no state answer
+        // platform, code held, state word, then "run": a test in period 3, list under way, or "tick": the polling's
+        // next tick, which would read the firmware
+        QTest::addColumn<QString>("answer");
+        // shown=held, d link drop, s showtime entry, + switched, ! no state answer; w critical wait, f firmware read
+        QTest::addColumn<QString>("result");
+        const char *korra[] = {"Reset", "Ready", "Fail", "Diag Complete", "unknown", "Ghs", "Full Init", "Steady-State Tc Not Sync",
+                               "Steady-State Tc Sync", "Diagnostic Mode", "unknown", "unknown", "SELT Mode", "SELT Complete"};
+        const char *legacy[] = {"Reset", "Ready", "Fail", "Idle", "Reserved", "Ghs", "Full Init", "Showtime", "Kestra: TC Sync",
+                                "Diagnostic Mode", "Short Initialization", "", "unknown", "unknown"};
+        for (int n = 0; n < 14; ++n) {   // only the hundreds of the code held stay
+            const int vdsl = n % 2 * 100;
+            QTest::addRow("korra %d", n) << QString("K %1 %2").arg(vdsl + 50).arg(n) << QString("%1|%2=%3").arg(n).arg(korra[n]).arg(vdsl + n);
+            if (n != 11)
+                QTest::addRow("legacy %d", n) << QString("L 107 %1").arg(n) << QString("%1|%2=%1").arg(n).arg(legacy[n]);
+        }
         QTest::newRow("vdsl hundred kept") << "K 106 8" << "8|Steady-State Tc Sync=108";
         QTest::newRow("pre fail held as fail") << "K 107 15" << "15|Pre Fail=102";
         QTest::newRow("sleep under vdsl") << "K 107 240" << "240|Sleep State=102";
@@ -176,6 +232,19 @@ private slots:
         QTest::newRow("legacy 11 held as 6") << "L 8 11" << "11|T.1413 Activation=6";
         QTest::newRow("legacy showtime entry") << "L 6 7 run" << "7|Showtime=9s+";
         QTest::newRow("legacy drop") << "L 9 0 run" << "0|Reset=0d+";
+        QTest::newRow("16 is ghs") << "K 8 16" << "5|Ghs=5";
+        QTest::newRow("vdsl 14") << "K 109 14" << "6|Full Init=106";
+        QTest::newRow("vdsl 16") << "K 150 16" << "5|Ghs=105";
+        QTest::newRow("unknown korra") << "K 108 17" << "17|unknown=117";
+        QTest::newRow("vdsl reset waits") << "K 108 0 tick" << "0|Reset=100w";
+        QTest::newRow("fail waits") << "K 7 2 tick" << "2|Fail=2w";
+        QTest::newRow("pre fail waits") << "K 7 15 tick" << "15|Pre Fail=2w";
+        QTest::newRow("sleep waits") << "K 7 240 tick" << "240|Sleep State=2w";
+        QTest::newRow("showtime reads the firmware") << "K 6 8 tick" << "8|Steady-State Tc Sync=8f";
+        QTest::newRow("ready reads the firmware") << "K 100 1 tick" << "1|Ready=101f";
+        QTest::newRow("legacy reset waits") << "L 9 0 tick" << "0|Reset=0w";
+        QTest::newRow("legacy fail waits") << "L 9 2 tick" << "2|Fail=2w";
+        QTest::newRow("legacy 15 reads the firmware") << "L 9 15 tick" << "15|unknown=15f";
     }
 
     void stateAnswers()
@@ -194,9 +263,19 @@ private slots:
         QByteArray header = QByteArray::fromHex(w.m_korraPlatform ? "000040100002000200000002" : "0001000200000000");
         QByteArray payload = be_words({quint16(in[2].toInt()), 0}) + QByteArray(20, '\0');
         w.m_korraPlatform ? w.handle_state_answer(header, payload) : w.handle_legacy_state_answer(header, payload);
+        QString polled;
+        if (in.value(3) == "tick") {   // the tick after the state read, as the timer would run it
+            w.m_detectionPending = false, w.m_guiToggle = true, w.m_lastRequest.clear();
+            QElapsedTimer clock;
+            clock.start();
+            w.gui_timer();
+            polled = QString(rig.logEntries().last() == "blue|S|Critical phase detected --> waiting for 3.5 s..." && clock.elapsed() >= 2000
+                             && w.m_guiTimer->isActive() && w.m_guiTimer->interval() == 1500 ? "w" : "")
+                     + (w.m_lastRequest.isEmpty() ? "" : w.m_lastRequest.size() == (w.m_korraPlatform ? 12 : 32) ? "f" : "?");
+        }
         QCOMPARE(w.ui->m_EcpeState->text() + "|" + w.ui->m_EcpeStateStr->text() + "=" + QString::number(w.m_cpeState)
                      + (w.m_linkDropped ? "d" : "") + (w.m_showtimeFlag ? "s" : "") + (w.m_iteration == 4 ? "+" : "")
-                     + (w.m_stateAnswer && w.m_previousCpeState == w.m_cpeState ? "" : "!"), result);
+                     + (w.m_stateAnswer && w.m_previousCpeState == w.m_cpeState ? "" : "!") + polled, result);
     }
 };
 

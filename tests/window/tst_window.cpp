@@ -101,9 +101,18 @@ void TestWindow::editionAndSessionLog()
     QFETCH(bool, blocked);
     ScopedWorkFolder folder;
     ModalAnswerer answerer;
-    QString stamp;
+    QString stamp, html;
     {
         Vemu w;
+        // Nothing linked or running yet; the line is taken for showtime (8) until the CPE tells, and nothing is shown.
+        QVERIFY(!w.m_connected && !w.m_testRunning && !w.m_periodActive && !w.m_partFull && !w.m_showtimeFlag && !w.m_linkDropped
+                && !w.m_resumeAfterReconnect && w.m_openingStateRead && !w.m_stateAnswer && !w.m_failAtListStart && !w.m_errorAnswer
+                && !w.m_guiToggle && !w.m_reconnecting && !w.m_firstBlockInA && !w.m_circularArmed && w.m_answerMatched
+                && !w.ui->m_Bstart->isEnabled() && !w.ui->m_BResetGraph->isEnabled() && w.ui->m_EcpeState->text().isEmpty()
+                && w.ui->m_EcpeStateStr->text().isEmpty());
+        QCOMPARE(QString("%1 %2 %3 %4 %5 %6 %7 %8 %9").arg(w.m_cpeState).arg(w.m_previousCpeState).arg(w.m_flushThreshold).arg(w.m_automationMode)
+                     .arg(w.m_answersSinceState).arg(w.m_wrongAnswers).arg(w.m_reconnectAttempts).arg(w.m_partNumber).arg(w.m_dslFamily),
+                 QString("8 8 100000 0 0 0 0 0 0"));
         const bool internal = VEMU_INTERNAL_EDITION;
         QStringList tabs, graphs, all{"Test configuration", "Live graphs", "DS Retransmission", "US Retransmission", "Live param 1",
                                       "Live param 2", "Configuration", "Last Exceptions", "Manage Files", "Analysis"};
@@ -118,12 +127,14 @@ void TestWindow::editionAndSessionLog()
         QCOMPARE(w.ui->m_LsoftwareVersion->text(), QString("Norvane Vemu %1 Version: 2.0.1.5").arg(internal ? "Internal" : "Customer"));
         stamp = log_text(&w).mid(1, 21).replace(" / ", "_").replace(':', '_').replace('.', '_');
         w.log_line("red", "a line before closing");
+        html = w.ui->m_Tlog->toHtml();
         if (blocked)
             QDir("Results").removeRecursively(), folder.writeFile("Results", "not a folder");
     }
     QCOMPARE(answerer.seen, blocked ? QStringList{"ERROR|Log file could not be created !"} : QStringList());
     QFile log(folder.filePath("Results/Logs/Vemu_session_" + stamp + ".html"));
-    QCOMPARE(log.open(QIODevice::ReadOnly) && log.readAll().contains("a line before closing"), !blocked);
+    // The file is the log view's own HTML, as it stood at closing.
+    QCOMPARE(log.open(QIODevice::ReadOnly) && log.readAll() == html.toUtf8() && html.contains("a line before closing"), !blocked);
     // A log that lost its start line gives "_" for the time.
     QCOMPARE(session_log_file_name("Invalid Automation value: set to 0\n[2026.12.05 / 17:35:22] Ini"), QString("Results/Logs/Vemu_session__.html"));
 }
