@@ -1,8 +1,8 @@
-// One table, answers in, every field's text and colour out (panel, info, retransmission, exception tabs); the log.
+// One table, answers in, every field's text and colour out (panel, info, retransmission, exception tabs); the same
+// pages in a real test against the simulated CPE; the log.
 
 #include "LiveGraphData.h"
-#include "Vemu.h"
-#include "test_support.h"
+#include "rig.h"
 #include "ui_Vemu.h"
 
 #include <QScrollBar>
@@ -15,6 +15,8 @@ class TestStatus : public QObject
 private slots:
     void answers_data();
     void answers();
+    void from_the_cpe_data();
+    void from_the_cpe();
     void log_follows_its_newest_line();
 };
 
@@ -126,6 +128,116 @@ void TestStatus::answers()
     const QMap<QString, QString> now = shown();
     for (auto it = expected.cbegin(); it != expected.cend(); ++it)
         QVERIFY2(now.value(it.key()) == it.value(), qPrintable(it.key() + ": " + now.value(it.key()) + ", not " + it.value()));
+}
+
+// A real test against the simulated CPE on each platform, with a page shown
+// (none: the first page): what the panel and the three pages show, worked out
+// from the CPE's values; then what Stop, showing a page, Start and Disconnect
+// empty, and the ETR that only showing its page empties.
+void TestStatus::from_the_cpe_data()
+{
+    QTest::addColumn<QString>("page");
+    QTest::addColumn<bool>("korra");
+    for (const bool korra : {true, false})
+        for (const QString page : {"", "DS Retransmission", "US Retransmission", "Last Exceptions"})
+            QTest::newRow(qPrintable(QString(korra ? "Korra " : "legacy ") + (page.isEmpty() ? "panel" : page))) << page << korra;
+}
+
+void TestStatus::from_the_cpe()
+{
+    SKIP_ROW_OF_OTHER_SHARD();
+    QFETCH(QString, page);
+    QFETCH(bool, korra);
+    // The last failure is read while the line fails (Pre Fail on the Korra platform).
+    const quint16 state = page != "Last Exceptions" ? 7 : korra ? 15 : 2;
+    Rig rig(korra ? SimCpe::Korra : SimCpe::Legacy);
+    rig.cpe.setFirmwareVersion(QByteArray::fromHex(korra ? "731201450000" : "02018137"));
+    rig.writeIni(QStringLiteral("polling_time=1\noutput_file=out\n")); // Stop between periods is at once
+    QVERIFY(rig.open());
+    const auto w = [](int k) { return quint16(0x8000 | (k * 257 + 1)); }; // the top bit tells unsigned from signed
+    const auto n = [&](int k) { return QString::number(w(k)); };
+    const auto dw = [&](int k) { return QString::number(w(k) | quint32(w(k + 1)) << 16); };
+    for (const QVector<int> &r : QList<QVector<int>>{{2, 1, 2}, {6, 0, 4}, {6, 1, 4}, {10, 8, 4}, {10, 44, 27}, {6, 2, 2}, {6, 3, 5}, {10, 58, 6}, {10, 59, 6}, {2, 5, 10}}) {
+        for (int k = 0; k < r[2]; ++k)
+            rig.cpe.setCmvWord(quint8(r[0]), quint16(r[1]), quint16(k), w(k));
+        rig.add(new CMV(r[0], r[1], 0, r[2], QStringLiteral(",2,7,8,9,"), false));
+    }
+    rig.cpe.setCmv(2, 1, {1, 0}); // a T1.413 line
+    rig.cpe.setCmv32(6, 1, 0, 25000), rig.cpe.setCmv32(6, 1, 2, 30000), rig.cpe.setCmv32(6, 0, 0, 70000), rig.cpe.setCmv32(6, 0, 2, 1000);
+    rig.cpe.setCmv32(10, 8, 0, 100000), rig.cpe.setCmv32(10, 8, 2, 7);
+    QTabWidget *tabs = rig.window->ui->tabWidget;
+    int shown = 0;
+    for (int i = 0; i < tabs->count(); ++i)
+        shown = tabs->tabText(i) == page ? i : shown;
+    if (page.contains("Retransmission") && !shown)
+        QSKIP("this edition has no retransmission pages");
+    tabs->setCurrentIndex(shown);
+    // The firmware is read only outside a failure.
+    QVERIFY(wait_until([&] { return !rig.window->ui->m_Efirmware->text().isEmpty(); }, 20000));
+    rig.cpe.setLineState(state);
+    QVERIFY(wait_until([&] { return rig.window->ui->m_EcpeState->text() == QString::number(state); }, 20000));
+    const auto black = [](const QString &text) { return "#000000 " + text; };
+    const QString na = QColor(Qt::gray).name() + " Not available", none;
+    const bool showtime = state == 7;
+    QMap<QString, QString> e{{"Efirmware", black(korra ? "7.3.1.2.0.1_4.5" : "1.2.3.7.2.1")}, {"Eplateform", black(korra ? "Korra - 2" : "Orkan")},
+        {"EdslMode", QColor(Qt::darkGreen).name() + " ADSL Annex A  T1.413"}, {"EcpeState", black(QString::number(state))},
+        {"EcpeStateStr", black(!showtime ? korra ? "Pre Fail" : "Fail" : korra ? "Steady-State Tc Not Sync" : "Showtime")},
+        // Firmware x.3 gives rates x 4; the faster path's.
+        {"DSdatarate", !korra ? none : showtime ? black("DS: 120000 kbps") : na}, {"USdatarate", !korra ? none : showtime ? black("US: 280000 kbps") : na},
+        {"CRCLP0", !korra ? none : showtime ? black("LP0: 100000") : na}, {"CRCLP1", !korra ? none : showtime ? black("LP1: 7") : na}};
+    const QStringList ds{"EDtuRetr=Retransmitted: " + dw(0), "EDtuCorr=Corrected: " + dw(2), "EDtuUncorr=Uncorrected: " + dw(4), "EDtuTot=Total: " + dw(8),
+        "EDtuGood=Good: " + dw(10), "EDtuBad=Bad: " + dw(12), "EDtuUnxpct=Unexpected: " + dw(18), "EErrBitsps=" + dw(22), "EDtuFwd=Forwarded: " + dw(24), "EETR=" + dw(0)},
+        us{"USRetxDtu=Retransmitted: " + dw(0), "UScorrectDtu=Corrected: " + dw(2), "USuncorrecDtu=Uncorrected: " + dw(4), "USEtr=" + dw(0), "US_ActDelay=Actual Delay: " + n(2),
+           "US_INP_shine=Actual INP Rein: " + n(4), "US_INP_REIN=Actual INP Shine: " + n(3), "ErrorFreebit=Error freebits: " + dw(0), "Eftr_min=Eftr min: " + dw(2),
+           "Eftr_defectsec=Eftr Defect seconds: " + dw(4)},
+        exceptions{"EFWFail=" + n(1), "ETxSCAF=" + dw(2), "ETxErrState=" + n(4), "ETxSubErrState=" + n(5), "ERxSCAF=" + dw(6), "ERxErrState=" + n(8), "ERxSubErrState=" + n(9)};
+    const auto put = [&](QMap<QString, QString> &m, const QStringList &fields, bool filled) {
+        for (const QString &field : fields)
+            m[field.section('=', 0, 0)] = filled ? black(field.section('=', 1)) : none;
+    };
+    // The legacy platform fills none of them.
+    put(e, ds, korra && page == "DS Retransmission"), put(e, us, korra && page == "US Retransmission"), put(e, exceptions, korra && !showtime);
+    const auto shows = [&](const QMap<QString, QString> &expected) { // what differs, once the window has had the time
+        QString d;
+        wait_until([&] {
+            d.clear();
+            for (auto it = expected.cbegin(); it != expected.cend(); ++it) {
+                const QLineEdit *f = rig.window->findChild<QLineEdit *>("m_" + it.key());
+                const QString now = f->text().isEmpty() ? none : f->palette().color(QPalette::Text).name() + ' ' + f->text();
+                d += now == it.value() ? none : it.key() + ": " + now + ", not " + it.value() + "; ";
+            }
+            return d.isEmpty();
+        }, 20000);
+        return d;
+    };
+    // A whole test: what it shows, and that it stopped.
+    const auto test = [&] { const QString seen = rig.start() ? shows(e) : "no start; "; return seen + (rig.stop(20000) ? none : "no stop"); };
+    QCOMPARE(test(), none);
+    // Stop empties the live values.
+    QMap<QString, QString> left = e;
+    put(left, {"DSdatarate", "USdatarate", "CRCLP0", "CRCLP1"}, false);
+    QCOMPARE(shows(left), none);
+    // Start empties the pages but for the ETR, before any answer.
+    QVERIFY(wait_until([&] { return rig.window->m_guiTimer->isActive(); }, 5000));
+    const RequestFilter stateRead = [](const SimRequest &r) { return r.isStateRequest(); };
+    rig.cpe.staySilent(-1, stateRead);
+    QVERIFY(rig.start() && rig.cpe.waitForRequests(1, 20000, stateRead));
+    QMap<QString, QString> started = left;
+    put(started, ds + us + exceptions, false), started["EETR"] = e["EETR"];
+    QCOMPARE(shows(started), none);
+    rig.cpe.clearFaults();
+    QVERIFY(rig.stop(20000));
+    // Showing its page again empties a retransmission page, and only that.
+    QCOMPARE(test(), none);
+    tabs->setCurrentIndex(shown ? 0 : 1), tabs->setCurrentIndex(shown);
+    QMap<QString, QString> tab = left;
+    put(tab, shown == 2 ? ds : shown == 3 ? us : QStringList(), false);
+    QCOMPARE(shows(tab), none);
+    // Disconnect empties the panel and the pages, but for the ETR.
+    QCOMPARE(test(), none);
+    rig.window->ui->m_Bconnect->click();
+    put(started, {"Efirmware", "Eplateform", "EdslMode", "EcpeState", "EcpeStateStr", "Eiteration"}, false);
+    QCOMPARE(shows(started), none);
 }
 
 // The view shows its newest line from start-up on, unless the user has scrolled up to an older one.
