@@ -40,18 +40,6 @@ QList<QLineEdit *> vdsl_only_fields(Ui_Vemu *ui)
             ui->m_nb_DS_Band, ui->m_nb_US_Band, ui->m_a_BAND, ui->m_b_BAND};
 }
 
-// A field and its caption (the label the form names it the buddy of) come
-// and go together, so a page never shows a caption beside empty space.
-void show_with_caption(QLineEdit *field, bool visible)
-{
-    field->setVisible(visible);
-    const QList<QLabel *> labels = field->parentWidget()->findChildren<QLabel *>();
-    for (QLabel *label : labels) {
-        if (label->buddy() == field)
-            label->setVisible(visible);
-    }
-}
-
 const QString kNotAvailable = QStringLiteral("Not available");
 
 void show_not_available(QLineEdit *field)
@@ -83,8 +71,16 @@ void update_cpe_info(const QByteArray &header, const QByteArray &payload, quint1
     dslFamily = family_of(header, payload, dslFamily, ui->m_EdslMode->text(), korraPlatform);
 
     const bool adsl = dslFamily == DslFamilyAdsl;
-    for (QLineEdit *field : vdsl_only_fields(ui))
-        show_with_caption(field, !adsl);
+    const QList<QLineEdit *> vdslOnly = vdsl_only_fields(ui);
+    for (QLineEdit *field : vdslOnly)
+        field->setVisible(!adsl);
+    // A caption (the label the form makes the field's buddy) goes with its
+    // field, so the page never shows one beside empty space.
+    const QList<QLabel *> captions = ui->tab_configuration->findChildren<QLabel *>();
+    for (QLabel *caption : captions) {
+        if (vdslOnly.contains(qobject_cast<QLineEdit *>(caption->buddy())))
+            caption->setVisible(!adsl);
+    }
     ui->UBPO->setVisible(korraPlatform && !adsl);
 
     // The tabs decode no values: in showtime they show which fields apply,
